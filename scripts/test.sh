@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds both trees and runs every test: the native tests, then the Windows tests under Wine.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/build.sh" || exit 1
+status=0
+start=$(date +%s)
+(cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)") || status=1
+echo "native tests: $(( $(date +%s) - start )) s"
+source "$root/scripts/wine-env.sh"
+qb_wine_env "$root/build/cross"
+qb_wine_up
+start=$(date +%s)
+(cd "$root/build/cross" && ctest --output-on-failure -j "$(nproc)") || status=1
+echo "Windows tests under Wine: $(( $(date +%s) - start )) s"
+qb_wine_down
+exit $status

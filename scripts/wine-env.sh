@@ -1,0 +1,79 @@
+# Wine environment of one build tree: its own prefix, home, XDG folders, temp folder and display.
+# Source this file, then: qb_wine_env <build-dir>; qb_wine_up; ... ; qb_wine_down
+# Nothing here touches the real user's ~/.wine, home or trash.
+
+qb_wine_env() {
+  local build
+  build=$(cd "$1" && pwd)
+  export QB_WINE_DIR="$build/wine"
+  mkdir -p "$QB_WINE_DIR"/{home,data,cache,config,tmp}
+  export WINEPREFIX="$QB_WINE_DIR/prefix"
+  export WINEARCH=win64
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export HOME="$QB_WINE_DIR/home"
+  export XDG_DATA_HOME="$QB_WINE_DIR/data"
+  export XDG_CACHE_HOME="$QB_WINE_DIR/cache"
+  export XDG_CONFIG_HOME="$QB_WINE_DIR/config"
+  export TMPDIR="$QB_WINE_DIR/tmp"
+  if [ -z "${QB_KEEP_DISPLAY:-}" ] && [ -f "$QB_WINE_DIR/display" ]; then
+    export DISPLAY
+    DISPLAY=$(cat "$QB_WINE_DIR/display")
+  fi
+}
+
+# True when an X server answers on $DISPLAY.
+qb_display_alive() {
+  [ -n "${DISPLAY:-}" ] || return 1
+  local n=${DISPLAY#:}
+  n=${n%%.*}
+  [ -S "/tmp/.X11-unix/X$n" ] || return 1
+  [ -f "$QB_WINE_DIR/xvfb.pid" ] && ! kill -0 "$(cat "$QB_WINE_DIR/xvfb.pid")" 2>/dev/null \
+    && [ "$(cat "$QB_WINE_DIR/display" 2>/dev/null)" = "$DISPLAY" ] && return 1
+  return 0
+}
+
+# Starts what the tree's Wine needs, once: Xvfb when there is no display, the persistent
+# wineserver (before any other Wine process, so no test's pipes are handed to the system
+# processes), and the prefix. Safe to call from several processes at once.
+qb_wine_up() {
+  (
+    flock 9
+    local restart=0
+    if ! qb_display_alive; then
+      local n=90
+      while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+      echo $! >"$QB_WINE_DIR/xvfb.pid"
+      echo ":$n" >"$QB_WINE_DIR/display"
+      export DISPLAY=":$n"
+      for _ in $(seq 100); do [ -S "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+      restart=1
+    fi
+    # A server that runs with another display would keep it: start over.
+    if [ "$restart" = 1 ] || [ "$(cat "$QB_WINE_DIR/server-display" 2>/dev/null)" != "$DISPLAY" ]; then
+      wineserver -k </dev/null >/dev/null 2>&1 9>&-
+      wineserver -w </dev/null >/dev/null 2>&1 9>&-
+    fi
+    local rc=0
+    wineserver -p </dev/null >/dev/null 2>&1 9>&- || rc=$?
+    echo "$DISPLAY" >"$QB_WINE_DIR/server-display"
+    if [ "$rc" = 0 ] || [ ! -f "$QB_WINE_DIR/booted" ]; then
+      wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      touch "$QB_WINE_DIR/booted"
+    fi
+  ) 9>"$QB_WINE_DIR/lock"
+  export DISPLAY
+  DISPLAY=$(cat "$QB_WINE_DIR/server-display")
+}
+
+# Ends this prefix's Wine programs and server, and the Xvfb started for it.
+qb_wine_down() {
+  wineserver -k </dev/null >/dev/null 2>&1
+  wineserver -w </dev/null >/dev/null 2>&1
+  if [ -f "$QB_WINE_DIR/xvfb.pid" ]; then
+    kill "$(cat "$QB_WINE_DIR/xvfb.pid")" 2>/dev/null
+    rm -f "$QB_WINE_DIR/xvfb.pid" "$QB_WINE_DIR/display"
+  fi
+  rm -f "$QB_WINE_DIR/server-display"
+}

@@ -1,0 +1,21 @@
+// Paths, the diagnostic log and the registry string read (portable interface).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Dir with a trailing separator: empty stays empty; a name ending in "\" or "/" is unchanged;
+// otherwise "/" is appended when the name holds a "/", else "\".
+std::string IncludeTrailingSeparator(std::string_view dir);
+
+// The folder of the running program file, with trailing separator.
+std::string GetAppDir();
+
+// Appends "<short date> <long time>: Msg" and CR LF to "tqrlog.txt" in the all-users
+// application-data folder, only when that file exists; every error is swallowed.
+void WriteLog(std::string_view msg);
+
+// The string value Name of Key under HKLM (HKCU when CurrentUser), opened read-only, in the
+// 64-bit view when asked; empty when anything is missing or not a string.
+std::string ReadRegString(std::string_view key, std::string_view name, bool currentUser,
+                          bool use64BitView);
