@@ -1,0 +1,107 @@
+#include "app/Application_win.h"
+
+#include "app/AppIdentity.h"
+#include "common/WinText_win.h"
+#include "ui/WindowProc_win.h"
+
+#include <objbase.h>
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<TApplication> gApplicationObject;
+
+std::wstring ProgramFileTitle() {
+  wchar_t path[MAX_PATH + 1] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring name(path);
+  const size_t slash = name.find_last_of(L"\\/");
+  if (slash != std::wstring::npos) name.erase(0, slash + 1);
+  const size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos) name.erase(dot);
+  return name;
+}
+
+}  // namespace
+
+TApplication::TApplication() {
+  const std::wstring cls = Utf8ToWide(kAppWindowClass);
+  RegisterWindowClass<TApplication>(cls.c_str(), 0);
+  // A visible popup of no size at the screen's centre: it alone has a taskbar button, and
+  // the main window it owns is hidden and shown with it.
+  const int x = ::GetSystemMetrics(SM_CXSCREEN) / 2;
+  const int y = ::GetSystemMetrics(SM_CYSCREEN) / 2;
+  ::CreateWindowExW(0, cls.c_str(), ProgramFileTitle().c_str(),
+                    WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX, x, y, 0,
+                    0, nullptr, nullptr, ::GetModuleHandleW(nullptr), this);
+}
+
+TApplication::~TApplication() {
+  if (FHandle) ::DestroyWindow(FHandle);
+  if (FComInitialized) ::CoUninitialize();
+}
+
+void TApplication::Initialize() {
+  if (FComInitialized) return;
+  const HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  FComInitialized = SUCCEEDED(hr);
+}
+
+void TApplication::SetTitle(const std::string& title) {
+  if (FHandle) ::SetWindowTextW(FHandle, Utf8ToWide(title).c_str());
+}
+
+int TApplication::Run() {
+  if (FHandle) ::ShowWindow(FHandle, SW_SHOWNORMAL);
+  MSG msg;
+  while (!FTerminated) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0 || got == -1) break;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+  return 0;
+}
+
+void TApplication::Terminate() noexcept {
+  FTerminated = true;
+  ::PostQuitMessage(0);
+}
+
+LRESULT TApplication::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  switch (msg) {
+    case WM_CLOSE:
+      // Closing the taskbar entry closes the main window, which ends the program.
+      if (FMainWindow) ::PostMessageW(FMainWindow, WM_CLOSE, 0, 0);
+      return 0;
+    case WM_SETFOCUS:
+    case WM_ACTIVATE:
+      if ((msg == WM_SETFOCUS || LOWORD(wp) != WA_INACTIVE) && FMainWindow &&
+          ::IsWindowVisible(FMainWindow) && !::IsIconic(hwnd)) {
+        ::SetActiveWindow(FMainWindow);
+        return 0;
+      }
+      break;
+    case WM_SIZE:
+      // A restored application shows the main window it hid when it was minimized.
+      if (wp == SIZE_RESTORED && FMainWindow && !::IsWindowVisible(FMainWindow)) {
+        ::ShowWindow(FMainWindow, SW_SHOW);
+        ::SetActiveWindow(FMainWindow);
+      } else if (wp == SIZE_MINIMIZED && FMainWindow) {
+        ::ShowWindow(FMainWindow, SW_HIDE);
+      }
+      break;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+TApplication& Application() { return *gApplicationObject; }
+
+void InitializeApplicationModule() {
+  if (!gApplicationObject) gApplicationObject = std::make_unique<TApplication>();
+}
+
+void FinalizeApplicationModule() { gApplicationObject.reset(); }

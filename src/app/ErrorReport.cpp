@@ -1,0 +1,8 @@
+#include "app/ErrorReport.h"
+
+std::string ErrorReportText(std::string_view message) {
+  std::string text(message);
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.'))
+    text += '.';
+  return text;
+}
