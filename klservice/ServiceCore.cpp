@@ -1,0 +1,485 @@
+#include "ServiceCore.h"
+
+#include "common/Errors.h"
+#include "common/TextUtil.h"
+#include "service/CommaList.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kModuleOptimize = "module.optimize";
+constexpr const char* kItemFree = "optimi.free";
+constexpr const char* kItemGetConf = "optimi.free.getconf";
+constexpr const char* kItemSetConf = "optimi.free.setconf";
+constexpr const char* kItemUsage = "optimize.memory.usage";
+constexpr const char* kItemStatus = "optimize.memory.status";
+constexpr uint64_t kMiB = 1024 * 1024;
+
+// The sensors alerts can watch: a high sensor alerts at or above its level, a low one at or below.
+struct TSensor {
+  const char* Name;
+  bool High;
+};
+constexpr TSensor kSensors[] = {{"memory.load", true}, {"memory.available", false}};
+
+const TSensor* FindSensor(std::string_view name) {
+  for (const TSensor& s : kSensors)
+    if (SameText(s.Name, name)) return &s;
+  return nullptr;
+}
+
+bool IsAsciiLetter(char c) noexcept { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) noexcept {
+  return text.size() >= prefix.size() && SameText(text.substr(0, prefix.size()), prefix);
+}
+
+std::optional<int64_t> ParseInteger(std::string_view text) {
+  text = TrimBlanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int64_t v = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return v;
+}
+
+// A number in the general format; the client writes it with its locale's decimal separator, so
+// a comma is taken as a point here.
+std::optional<double> ParseNumber(std::string text) {
+  std::replace(text.begin(), text.end(), ',', '.');
+  const std::string_view t = TrimBlanks(text);
+  double v = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(v))
+    return std::nullopt;
+  return v;
+}
+
+std::string FormatNumber(double v) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.15g", v);
+  return buf;
+}
+
+std::string Decimal(uint64_t v) { return std::to_string(v); }
+
+}  // namespace
+
+std::optional<TRequest> ParseRequestLine(std::string_view line) {
+  size_t p = 0;
+  while (p < line.size() && IsAsciiLetter(line[p])) ++p;
+  if (p == 0 || p > 64 || p >= line.size() || line[p] != ' ') return std::nullopt;
+  TRequest r;
+  r.Command.assign(line.substr(0, p));
+  ++p;
+  const size_t numStart = p;
+  if (p < line.size() && line[p] == '-') ++p;
+  const size_t digitStart = p;
+  while (p < line.size() && IsDigit(line[p])) ++p;
+  if (p == digitStart || p - digitStart > 10 || p >= line.size() || line[p] != ',')
+    return std::nullopt;
+  const std::string_view num = line.substr(numStart, p - numStart);
+  const auto [end, ec] = std::from_chars(num.data(), num.data() + num.size(), r.Seq);
+  if (ec != std::errc() || end != num.data() + num.size()) return std::nullopt;
+  r.Args.assign(line.substr(p + 1));
+  return r;
+}
+
+std::string FormatAnswer(int32_t seq, std::string_view answer) {
+  std::string out = std::to_string(seq);
+  out += ',';
+  for (char c : answer) out += (c == '\n' || c == '\r') ? ' ' : c;
+  out += '\n';
+  return out;
+}
+
+bool LooksLikeForeignProtocol(std::string_view text) noexcept {
+  // Methods are case-sensitive in HTTP, and "GetInfo" must not look like "GET ".
+  static constexpr std::string_view kMethods[] = {"GET ",     "POST ",    "PUT ",
+                                                  "HEAD ",    "DELETE ",  "OPTIONS ",
+                                                  "PATCH ",   "CONNECT ", "TRACE ", "PRI "};
+  for (std::string_view m : kMethods)
+    if (text.substr(0, m.size()) == m) return true;
+  return StartsWithNoCase(text, "Host:") || StartsWithNoCase(text, "Origin:");
+}
+
+std::optional<bool> ParseBooleanText(std::string_view text) {
+  text = TrimBlanks(text);
+  if (SameText(text, "True")) return true;
+  if (SameText(text, "False")) return false;
+  if (const auto n = ParseInteger(text)) return *n != 0;
+  return std::nullopt;
+}
+
+TDropReason TLineFramer::Feed(std::string_view data, std::vector<std::string>& lines) {
+  while (!data.empty()) {
+    const size_t lf = data.find('\n');
+    const std::string_view piece = data.substr(0, lf);
+    // One character more than the limit may be the CR of the line end.
+    if (FPartial.size() + piece.size() > kMaxRequestLine + 1) return TDropReason::LineTooLong;
+    FPartial.append(piece);
+    if (LooksLikeForeignProtocol(FPartial)) return TDropReason::ForeignProtocol;
+    if (lf == std::string_view::npos) break;
+    if (!FPartial.empty() && FPartial.back() == '\r') FPartial.pop_back();
+    if (FPartial.size() > kMaxRequestLine) return TDropReason::LineTooLong;
+    lines.push_back(std::move(FPartial));
+    FPartial.clear();
+    data.remove_prefix(lf + 1);
+  }
+  return TDropReason::None;
+}
+
+TMemoryHistory::TMemoryHistory(size_t capacity) : FRing(std::max<size_t>(capacity, 1)) {}
+
+void TMemoryHistory::Add(uint32_t load) {
+  const uint8_t v = static_cast<uint8_t>(std::min<uint32_t>(load, 100));
+  if (static_cast<size_t>(FCounts.Count) == FRing.size()) {
+    const uint8_t old = FRing[FNext];
+    FCounts.AtLeast60 -= old >= 60;
+    FCounts.AtLeast80 -= old >= 80;
+  } else {
+    ++FCounts.Count;
+  }
+  FRing[FNext] = v;
+  FNext = (FNext + 1) % FRing.size();
+  FCounts.AtLeast60 += v >= 60;
+  FCounts.AtLeast80 += v >= 80;
+}
+
+TClientSession::TClientSession(TServiceCore& core, IClock& clock)
+    : FCore(core), FClock(clock), FId(core.OpenSession()), FStartMs(clock.NowMs()) {}
+
+TClientSession::~TClientSession() { FCore.CloseSession(FId); }
+
+TDropReason TClientSession::Receive(std::string_view data,
+                                    const std::function<bool(std::string_view)>& send) {
+  const bool hadPartial = FFramer.HasPartial();
+  std::vector<std::string> lines;
+  const TDropReason reason = FFramer.Feed(data, lines);
+  if (reason != TDropReason::None) return reason;
+  for (const std::string& line : lines) {
+    if (line.empty()) continue;
+    const auto request = ParseRequestLine(line);
+    if (!request) return TDropReason::Malformed;
+    FSpoken = true;
+    if (const auto answer = FCore.Handle(*request, FId)) {
+      if (!send(FormatAnswer(request->Seq, *answer))) return TDropReason::Closed;
+    }
+  }
+  if (!FFramer.HasPartial())
+    FPartialSinceMs = 0;
+  else if (!hadPartial || !lines.empty())
+    FPartialSinceMs = FClock.NowMs();
+  return TDropReason::None;
+}
+
+bool TClientSession::Expired() const {
+  const int64_t now = FClock.NowMs();
+  if (!FSpoken && now - FStartMs >= kSilentClientMs) return true;
+  return FFramer.HasPartial() && now - FPartialSinceMs >= kSilentClientMs;
+}
+
+TServiceCore::TServiceCore(IMemoryPort& memory, IScheduleStore& store, IClock& clock,
+                           IServiceLog& log)
+    : FMemory(memory), FStore(store), FClock(clock), FLog(log) {}
+
+void TServiceCore::Start() {
+  std::optional<TSchedule> stored;
+  try {
+    stored = FStore.Load();
+  } catch (const std::exception& e) {
+    FLog.Log(std::string("schedule not read: ") + e.what());
+  }
+  {
+    std::lock_guard lock(FLock);
+    FStopping = false;
+    if (stored) FSchedule = *stored;
+    FNextRunMs = FClock.NowMs() + int64_t{FSchedule.PeriodMinutes} * 60000;
+  }
+  Sample();
+}
+
+void TServiceCore::Stop() {
+  std::lock_guard lock(FLock);
+  FStopping = true;
+}
+
+int TServiceCore::OpenSession() {
+  std::lock_guard lock(FLock);
+  return FNextSession++;
+}
+
+void TServiceCore::CloseSession(int sessionId) {
+  std::lock_guard lock(FLock);
+  std::erase_if(FSubscriptions, [&](const auto& s) { return s.second.Session == sessionId; });
+}
+
+TSchedule TServiceCore::Schedule() const {
+  std::lock_guard lock(FLock);
+  return FSchedule;
+}
+
+TUsageCounts TServiceCore::Usage() const {
+  std::lock_guard lock(FLock);
+  return FHistory.Counts();
+}
+
+std::optional<std::string> TServiceCore::Handle(const TRequest& request, int sessionId) {
+  const std::string& cmd = request.Command;
+  const TCommaList args = TCommaList::Parse(request.Args);
+  auto arg = [&](size_t i) { return i < args.Count() ? args.Items()[i] : std::string(); };
+  if (SameText(cmd, "GetInfo")) {
+    if (!SameText(arg(0), kModuleOptimize)) return std::string();
+    return GetInfo(arg(1), arg(2));
+  }
+  if (SameText(cmd, "GetField")) {
+    if (!SameText(arg(0), kModuleOptimize)) return std::string();
+    return TCommaList::Parse(ReadOnlyItem(arg(1))).Value(arg(2));
+  }
+  if (SameText(cmd, "AvaliableSensors")) {
+    TCommaList list;
+    for (const TSensor& s : kSensors) list.Add(s.Name);
+    return list.Text();
+  }
+  if (SameText(cmd, "EnableAlert")) {
+    EnableAlert(request);
+    return std::nullopt;
+  }
+  if (SameText(cmd, "DisableAlert")) {
+    std::lock_guard lock(FLock);
+    if (const TSensor* s = FindSensor(arg(0))) FAlerts.erase(s->Name);
+    return std::nullopt;
+  }
+  if (SameText(cmd, "IsAlertEnabled")) {
+    std::lock_guard lock(FLock);
+    const TSensor* s = FindSensor(arg(0));
+    return std::string(s && FAlerts.count(s->Name) ? "True" : "False");
+  }
+  if (SameText(cmd, "Subscribe")) return Subscribe(arg(0), sessionId);
+  if (SameText(cmd, "Unsubscribe")) {
+    if (const auto h = ParseInteger(arg(0))) {
+      std::lock_guard lock(FLock);
+      const auto it = FSubscriptions.find(static_cast<int>(*h));
+      if (it != FSubscriptions.end() && it->second.Session == sessionId) FSubscriptions.erase(it);
+    }
+    return std::nullopt;
+  }
+  if (SameText(cmd, "WaitAlert")) return WaitAlert(arg(0), sessionId);
+  FLog.Log("unknown command " + cmd.substr(0, 64));
+  return std::string();
+}
+
+std::string TServiceCore::GetInfo(const std::string& item, const std::string& info) {
+  if (SameText(item, kItemFree)) return FreeNow("request");
+  if (SameText(item, kItemSetConf)) return SetSchedule(info);
+  return ReadOnlyItem(item);
+}
+
+std::string TServiceCore::ReadOnlyItem(const std::string& item) {
+  TCommaList list;
+  if (SameText(item, kItemGetConf)) return ScheduleText();
+  if (SameText(item, kItemUsage)) {
+    const TUsageCounts c = Usage();
+    list.AddValue("count", std::to_string(c.Count));
+    list.AddValue("60", std::to_string(c.AtLeast60));
+    list.AddValue("80", std::to_string(c.AtLeast80));
+    return list.Text();
+  }
+  if (SameText(item, kItemStatus)) {
+    try {
+      const TMemoryStatus s = FMemory.Status();
+      list.AddValue("Load", std::to_string(s.Load));
+      list.AddValue("TotalMB", Decimal(s.TotalPhys / kMiB));
+      list.AddValue("AvailMB", Decimal(s.AvailPhys / kMiB));
+    } catch (const std::exception& e) {
+      FLog.Log(std::string("memory status: ") + e.what());
+    }
+    return list.Text();
+  }
+  return std::string();
+}
+
+std::string TServiceCore::ScheduleText() const {
+  const TSchedule s = Schedule();
+  TCommaList list;
+  list.AddValue("Enabled", s.Enabled ? "-1" : "0");
+  list.AddValue("Period", std::to_string(s.PeriodMinutes));
+  return list.Text();
+}
+
+std::string TServiceCore::SetSchedule(const std::string& info) {
+  const TCommaList list = TCommaList::Parse(info);
+  TSchedule next = Schedule();
+  const std::string enabled = list.Value("Enabled");
+  if (!enabled.empty()) {
+    const auto b = ParseBooleanText(enabled);
+    if (!b) return std::string();
+    next.Enabled = *b;
+  }
+  const std::string period = list.Value("Period");
+  if (!period.empty()) {
+    const auto p = ParseInteger(period);
+    if (!p || (*p != 5 && *p != 30 && *p != 60)) return std::string();
+    next.PeriodMinutes = static_cast<int>(*p);
+  }
+  {
+    std::lock_guard lock(FLock);
+    FSchedule = next;
+    FNextRunMs = FClock.NowMs() + int64_t{next.PeriodMinutes} * 60000;
+  }
+  std::string answer = ScheduleText();
+  try {
+    FStore.Save(next);
+  } catch (const std::exception& e) {
+    // The schedule runs all the same; the answer says it will not outlive the service.
+    FLog.Log(std::string("schedule not saved: ") + e.what());
+    answer += ",Saved=0";
+  }
+  return answer;
+}
+
+std::string TServiceCore::FreeNow(const char* why) {
+  std::lock_guard freeLock(FFreeLock);
+  TMemoryStatus before, after;
+  try {
+    before = FMemory.Status();
+  } catch (const std::exception& e) {
+    FLog.Log(std::string("memory status: ") + e.what());
+    return std::string();
+  }
+  const TFreeSteps steps =
+      FMemory.FreeMemory([this](std::string_view line) { FLog.Log(line); });
+  try {
+    after = FMemory.Status();
+  } catch (const std::exception& e) {
+    FLog.Log(std::string("memory status: ") + e.what());
+    return std::string();
+  }
+  const uint64_t freed = after.AvailPhys > before.AvailPhys ? after.AvailPhys - before.AvailPhys : 0;
+  TCommaList list;
+  list.AddValue("FreedMB", Decimal(freed / kMiB));
+  list.AddValue("BeforeMB", Decimal(before.AvailPhys / kMiB));
+  list.AddValue("AfterMB", Decimal(after.AvailPhys / kMiB));
+  list.AddValue("Steps", std::to_string(steps.Done));
+  list.AddValue("Refused", std::to_string(steps.Refused));
+  FLog.Log(std::string("memory freed (") + why + "): " + list.Text());
+  return list.Text();
+}
+
+bool TServiceCore::RunScheduleIfDue() {
+  {
+    std::lock_guard lock(FLock);
+    const int64_t now = FClock.NowMs();
+    if (!FSchedule.Enabled || now < FNextRunMs) return false;
+    FNextRunMs = now + int64_t{FSchedule.PeriodMinutes} * 60000;
+  }
+  FreeNow("schedule");
+  return true;
+}
+
+void TServiceCore::EnableAlert(const TRequest& request) {
+  // The client writes its numbers with the locale's decimal separator, which may be a comma:
+  // "id",80,5,70 then stands for the levels 80.5 and 70, "id",80,5,70,5 for 80.5 and 70.5.
+  const TCommaList args = TCommaList::Parse(request.Args);
+  const std::vector<std::string>& items = args.Items();
+  if (items.empty()) return;
+  const TSensor* sensor = FindSensor(items[0]);
+  std::optional<double> level, rearm;
+  if (items.size() == 3) {
+    level = ParseNumber(items[1]);
+    rearm = ParseNumber(items[2]);
+  } else if (items.size() == 5) {
+    level = ParseNumber(items[1] + "." + items[2]);
+    rearm = ParseNumber(items[3] + "." + items[4]);
+  }
+  if (!sensor || !level || !rearm) {
+    FLog.Log("EnableAlert ignored: " + request.Args.substr(0, 200));
+    return;
+  }
+  TAlert a;
+  a.Level = *level;
+  // A re-arm level on the alerting side of the level would never clear: use the level itself.
+  a.Rearm = sensor->High ? std::min(*rearm, *level) : std::max(*rearm, *level);
+  std::lock_guard lock(FLock);
+  FAlerts[sensor->Name] = a;
+}
+
+std::string TServiceCore::Subscribe(const std::string& args, int sessionId) {
+  const auto h = ParseInteger(args);
+  std::lock_guard lock(FLock);
+  if (h) {
+    const auto it = FSubscriptions.find(static_cast<int>(*h));
+    if (it != FSubscriptions.end() && it->second.Session == sessionId) return std::to_string(*h);
+  }
+  const auto held = std::count_if(FSubscriptions.begin(), FSubscriptions.end(),
+                                  [&](const auto& s) { return s.second.Session == sessionId; });
+  if (static_cast<size_t>(held) >= kMaxSubscriptionsPerClient) return "-1";
+  const int handle = FNextHandle++;
+  FSubscriptions[handle] = TSubscription{sessionId, {}};
+  return std::to_string(handle);
+}
+
+std::string TServiceCore::WaitAlert(const std::string& args, int sessionId) {
+  const auto h = ParseInteger(args);
+  const int64_t deadline = FClock.NowMs() + kWaitAlertMs;
+  for (;;) {
+    {
+      std::lock_guard lock(FLock);
+      const auto it = h ? FSubscriptions.find(static_cast<int>(*h)) : FSubscriptions.end();
+      if (it == FSubscriptions.end() || it->second.Session != sessionId) return "-1,0";
+      std::vector<TEvent>& events = it->second.Events;
+      if (!events.empty()) {
+        const TEvent e = events.front();
+        events.erase(events.begin());
+        TCommaList text;
+        text.AddValue("Sensor", e.Sensor);
+        text.AddValue("Value", FormatNumber(e.Value));
+        text.AddValue("Level", FormatNumber(e.Level));
+        TCommaList answer;
+        answer.Add(std::to_string(e.Code));
+        answer.Add(std::to_string(std::min<size_t>(events.size(), 255)));
+        answer.Add(text.Text());
+        return answer.Text();
+      }
+      if (FStopping || FClock.NowMs() >= deadline) return "0,0";
+    }
+    FClock.SleepMs(100);
+  }
+}
+
+void TServiceCore::Sample() {
+  TMemoryStatus s;
+  try {
+    s = FMemory.Status();
+  } catch (const std::exception& e) {
+    FLog.Log(std::string("memory status: ") + e.what());
+    return;
+  }
+  std::lock_guard lock(FLock);
+  FHistory.Add(s.Load);
+  for (auto& [name, alert] : FAlerts) {
+    const TSensor* sensor = FindSensor(name);
+    const double value =
+        sensor->High ? double(s.Load) : double(s.AvailPhys / kMiB);
+    const bool alerting = sensor->High ? value >= alert.Level : value <= alert.Level;
+    const bool clear = sensor->High ? value < alert.Rearm : value > alert.Rearm;
+    int code = 0;
+    if (!alert.Active && alerting) {
+      alert.Active = true;
+      code = 1;
+    } else if (alert.Active && clear && !alerting) {
+      alert.Active = false;
+      code = 2;
+    }
+    if (!code) continue;
+    for (auto& [handle, sub] : FSubscriptions) {
+      if (sub.Events.size() >= kMaxQueuedEvents) sub.Events.erase(sub.Events.begin());
+      sub.Events.push_back(TEvent{code, name, value, alert.Level});
+    }
+  }
+}

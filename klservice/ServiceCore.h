@@ -1,0 +1,248 @@
+// The request handling of KLService: the line protocol, the guards of the port, the commands,
+// the memory-load history, alerts and the optimization schedule (portable). The memory calls,
+// the stored schedule, the log and time come in through ports.
+#pragma once
+
+#include "common/SystemPorts.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Longest request line accepted, in characters before its LF (a CR before the LF not counted).
+inline constexpr size_t kMaxRequestLine = 300000;
+// Connections served at once; further ones are closed as soon as they are accepted.
+inline constexpr int kMaxClients = 16;
+// How long a connection may stay without its first valid request, and how long a begun line
+// may stay unfinished. A connection that has spoken the protocol may then stay idle: the
+// application holds its one connection for its whole life and ends when it is closed.
+inline constexpr int64_t kSilentClientMs = 30000;
+// One memory-load sample every 3 s, kept for one hour (1200 samples). The application advises
+// more memory when more than 1000 samples are counted, two thirds at 60 % or more and one third
+// at 80 % or more: with this rate and window that needs at least 50 minutes of observation, and
+// the shares are those of the last hour, so a short burst (a build, a game loading) cannot
+// satisfy it while an hour of steady pressure does.
+inline constexpr int64_t kSampleIntervalMs = 3000;
+inline constexpr size_t kHistorySamples = 1200;
+// Longest time a WaitAlert request waits for an event: well inside the client's 20 seconds.
+inline constexpr int64_t kWaitAlertMs = 10000;
+// Subscriptions one connection may hold, and events kept per subscription.
+inline constexpr size_t kMaxSubscriptionsPerClient = 8;
+inline constexpr size_t kMaxQueuedEvents = 32;
+
+// One request line, "<Command> <seq>,<args>".
+struct TRequest {
+  std::string Command;
+  int32_t Seq = 0;
+  std::string Args;
+};
+
+// Parses a request line without its line end; none when the line is not of the protocol (command
+// of 1 to 64 ASCII letters, one blank, a decimal 32-bit sequence number, a comma).
+std::optional<TRequest> ParseRequestLine(std::string_view line);
+// The answer line "<seq>,<answer>" with its LF; line breaks inside answer become blanks.
+std::string FormatAnswer(int32_t seq, std::string_view answer);
+// Whether text begins like a line of another protocol: an HTTP method and a blank, or a "Host:"
+// or "Origin:" header. Works on a line's first bytes as well as on the whole line.
+bool LooksLikeForeignProtocol(std::string_view text) noexcept;
+// Reads a boolean text: "True"/"False" in any letter case, or a decimal number (not 0 is true).
+std::optional<bool> ParseBooleanText(std::string_view text);
+
+// Why a connection is to be dropped.
+enum class TDropReason { None, LineTooLong, ForeignProtocol, Malformed, Closed };
+
+// Splits received bytes into lines, enforcing the line limit and the protocol's look.
+class TLineFramer {
+ public:
+  // Appends data; every complete line (CR before LF dropped) goes to lines. Gives the reason to
+  // drop the connection, or None.
+  TDropReason Feed(std::string_view data, std::vector<std::string>& lines);
+  // Whether bytes of an unfinished line are held.
+  bool HasPartial() const noexcept { return !FPartial.empty(); }
+
+ private:
+  std::string FPartial;
+};
+
+// The physical memory figures of the machine.
+struct TMemoryStatus {
+  uint32_t Load = 0;  // per cent in use
+  uint64_t TotalPhys = 0;
+  uint64_t AvailPhys = 0;
+};
+
+// What one pass of memory freeing did.
+struct TFreeSteps {
+  int Done = 0;
+  int Refused = 0;
+};
+
+// The machine's memory.
+class IMemoryPort {
+ public:
+  virtual ~IMemoryPort() = default;
+  // The current figures; raises Exception when the system gives none.
+  virtual TMemoryStatus Status() = 0;
+  // Frees physical memory now; each step the system refuses is reported to log and skipped.
+  virtual TFreeSteps FreeMemory(std::function<void(std::string_view)> log) = 0;
+};
+
+// The optimization schedule.
+struct TSchedule {
+  bool Enabled = false;
+  int PeriodMinutes = 60;  // 5, 30 or 60
+  bool operator==(const TSchedule&) const = default;
+};
+
+// Where the schedule outlives the service.
+class IScheduleStore {
+ public:
+  virtual ~IScheduleStore() = default;
+  // The stored schedule; none when nothing valid is stored.
+  virtual std::optional<TSchedule> Load() = 0;
+  // Stores the schedule; raises Exception on failure.
+  virtual void Save(const TSchedule& schedule) = 0;
+};
+
+// The service's diagnostic log.
+class IServiceLog {
+ public:
+  virtual ~IServiceLog() = default;
+  // Writes one line.
+  virtual void Log(std::string_view line) = 0;
+};
+
+// Counts of the memory-load history.
+struct TUsageCounts {
+  int32_t Count = 0;
+  int32_t AtLeast60 = 0;
+  int32_t AtLeast80 = 0;
+};
+
+// The memory-load samples of a fixed window, newest replacing oldest.
+class TMemoryHistory {
+ public:
+  // A history of at most capacity samples.
+  explicit TMemoryHistory(size_t capacity);
+  // Adds one sample of the load in per cent.
+  void Add(uint32_t load);
+  // The samples held and those at 60 and at 80 per cent or more.
+  TUsageCounts Counts() const noexcept { return FCounts; }
+
+ private:
+  std::vector<uint8_t> FRing;
+  size_t FNext = 0;
+  TUsageCounts FCounts;
+};
+
+class TServiceCore;
+
+// The protocol state of one connection.
+class TClientSession {
+ public:
+  // A session of core, timed by clock from now.
+  TClientSession(TServiceCore& core, IClock& clock);
+  ~TClientSession();
+  TClientSession(const TClientSession&) = delete;
+  TClientSession& operator=(const TClientSession&) = delete;
+
+  // Handles received bytes: each request line is answered through send (false from send ends
+  // the handling). Gives the reason to drop the connection, or None.
+  TDropReason Receive(std::string_view data, const std::function<bool(std::string_view)>& send);
+  // Whether the connection has overstayed: no valid request within kSilentClientMs of its
+  // start, or a line begun and unfinished for kSilentClientMs.
+  bool Expired() const;
+  // The session's number, unique within the service.
+  int Id() const noexcept { return FId; }
+
+ private:
+  TServiceCore& FCore;
+  IClock& FClock;
+  TLineFramer FFramer;
+  int FId;
+  bool FSpoken = false;
+  int64_t FStartMs;
+  int64_t FPartialSinceMs = 0;
+};
+
+// The commands of the service and the state they share; safe to use from several threads.
+class TServiceCore {
+ public:
+  // A core over the given ports; nothing is read until Start.
+  TServiceCore(IMemoryPort& memory, IScheduleStore& store, IClock& clock, IServiceLog& log);
+
+  // Loads the stored schedule and takes the first sample.
+  void Start();
+  // Makes waiting requests return at once, for shutdown.
+  void Stop();
+
+  // The answer text of one request of session, or none for the commands that are not answered
+  // (DisableAlert, EnableAlert, Unsubscribe).
+  std::optional<std::string> Handle(const TRequest& request, int sessionId);
+
+  // Takes one memory-load sample into the history and raises or clears the alerts.
+  void Sample();
+  // Frees memory when the schedule is enabled and its period has passed since it was set or
+  // last run; true when it ran.
+  bool RunScheduleIfDue();
+
+  // The current schedule.
+  TSchedule Schedule() const;
+  // The counts of the history.
+  TUsageCounts Usage() const;
+
+  // Gives a new session number.
+  int OpenSession();
+  // Drops the subscriptions of a session that ends.
+  void CloseSession(int sessionId);
+
+ private:
+  struct TAlert {
+    double Level = 0;
+    double Rearm = 0;
+    bool Active = false;
+  };
+  struct TEvent {
+    int Code;
+    std::string Sensor;
+    double Value;
+    double Level;
+  };
+  struct TSubscription {
+    int Session;
+    std::vector<TEvent> Events;
+  };
+
+  std::string FreeNow(const char* why);
+  std::string GetInfo(const std::string& item, const std::string& info);
+  std::string ReadOnlyItem(const std::string& item);
+  std::string SetSchedule(const std::string& info);
+  std::string ScheduleText() const;
+  void EnableAlert(const TRequest& request);
+  std::string Subscribe(const std::string& args, int sessionId);
+  std::string WaitAlert(const std::string& args, int sessionId);
+
+  IMemoryPort& FMemory;
+  IScheduleStore& FStore;
+  IClock& FClock;
+  IServiceLog& FLog;
+
+  mutable std::mutex FLock;  // guards everything below
+  TMemoryHistory FHistory{kHistorySamples};
+  TSchedule FSchedule;
+  int64_t FNextRunMs = 0;
+  std::map<std::string, TAlert> FAlerts;
+  std::map<int, TSubscription> FSubscriptions;
+  int FNextSession = 1;
+  int FNextHandle = 1;
+  bool FStopping = false;
+
+  std::mutex FFreeLock;  // one freeing pass at a time
+};

@@ -1,0 +1,337 @@
+#include "klservice/ServiceCore.h"
+
+#include "fakes/FakeKLPorts.h"
+#include "fakes/FakeMemoryPort.h"
+#include "fakes/FakeScheduleStore.h"
+#include "service/CommaList.h"
+
+#include <gtest/gtest.h>
+
+TEST(RequestLine, ParsesOnlyProtocolLines) {
+  const struct {
+    const char* line;
+    bool ok;
+    const char* command;
+    int32_t seq;
+    const char* args;
+  } cases[] = {
+      {"GetInfo 7,\"module.optimize\",\"optimi.free\",nocache=true", true, "GetInfo", 7,
+       "\"module.optimize\",\"optimi.free\",nocache=true"},
+      {"AvaliableSensors 0,", true, "AvaliableSensors", 0, ""},
+      {"Subscribe 2147483647,5", true, "Subscribe", 2147483647, "5"},
+      {"Subscribe -2147483648,5", true, "Subscribe", -2147483648, "5"},
+      {"Subscribe 2147483648,5", false, "", 0, ""},
+      {"GetInfo 7", false, "", 0, ""},
+      {"GetInfo ,x", false, "", 0, ""},
+      {"GetInfo  7,x", false, "", 0, ""},
+      {"Get-Info 7,x", false, "", 0, ""},
+      {"7,x", false, "", 0, ""},
+      {"GetInfo 7x,", false, "", 0, ""},
+      {"GetInfo 99999999999,", false, "", 0, ""},
+      {"", false, "", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = ParseRequestLine(c.line);
+    ASSERT_EQ(r.has_value(), c.ok) << c.line;
+    if (!r) continue;
+    EXPECT_EQ(r->Command, c.command);
+    EXPECT_EQ(r->Seq, c.seq);
+    EXPECT_EQ(r->Args, c.args);
+  }
+  EXPECT_FALSE(ParseRequestLine(std::string(65, 'A') + " 1,"));
+}
+
+TEST(RequestLine, AnswerIsOneLine) {
+  EXPECT_EQ(FormatAnswer(12, "a=1,b=2"), "12,a=1,b=2\n");
+  EXPECT_EQ(FormatAnswer(-3, "x\r\ny"), "-3,x  y\n");
+}
+
+TEST(LineFramer, SplitsChunksAndDropsCr) {
+  TLineFramer f;
+  std::vector<std::string> lines;
+  EXPECT_EQ(f.Feed("GetInfo 1,a\r", lines), TDropReason::None);
+  EXPECT_TRUE(lines.empty());
+  EXPECT_TRUE(f.HasPartial());
+  EXPECT_EQ(f.Feed("\nGetInfo 2,b\n\r\nGet", lines), TDropReason::None);
+  EXPECT_EQ(lines, (std::vector<std::string>{"GetInfo 1,a", "GetInfo 2,b", ""}));
+  EXPECT_TRUE(f.HasPartial());
+}
+
+TEST(LineFramer, EnforcesTheLineLimit) {
+  const std::string longest = "X 1," + std::string(kMaxRequestLine - 4, 'a');
+  {
+    TLineFramer f;
+    std::vector<std::string> lines;
+    EXPECT_EQ(f.Feed(longest + "\r\n", lines), TDropReason::None);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].size(), kMaxRequestLine);
+  }
+  {
+    TLineFramer f;
+    std::vector<std::string> lines;
+    EXPECT_EQ(f.Feed(longest + "b\n", lines), TDropReason::LineTooLong);
+  }
+  {  // an endless line is refused while it arrives, not once it ends
+    TLineFramer f;
+    std::vector<std::string> lines;
+    const std::string chunk(65536, 'a');
+    TDropReason r = TDropReason::None;
+    for (int i = 0; i < 10 && r == TDropReason::None; ++i) r = f.Feed(chunk, lines);
+    EXPECT_EQ(r, TDropReason::LineTooLong);
+  }
+}
+
+TEST(LineFramer, RefusesOtherProtocolsEarly) {
+  const struct {
+    const char* data;
+    TDropReason reason;
+  } cases[] = {
+      {"GET / HTTP/1.1", TDropReason::ForeignProtocol},
+      {"POST ", TDropReason::ForeignProtocol},
+      {"OPTIONS * HTTP/1.1\r\n", TDropReason::ForeignProtocol},
+      {"GetInfo 1,x\nhost: 127.0.0.1:2804\r\n", TDropReason::ForeignProtocol},
+      {"ORIGIN: http://evil\r\n", TDropReason::ForeignProtocol},
+      {"GetInfo 1,x\r\n", TDropReason::None},
+      {"get / http/1.1\r\n", TDropReason::None},  // not HTTP; the session drops it as malformed
+      {"Hostile 1,x\r\n", TDropReason::None},
+  };
+  for (const auto& c : cases) {
+    TLineFramer f;
+    std::vector<std::string> lines;
+    EXPECT_EQ(f.Feed(c.data, lines), c.reason) << c.data;
+  }
+}
+
+TEST(BooleanText, ReadsTrueFalseAndNumbers) {
+  EXPECT_EQ(ParseBooleanText("TRUE"), true);
+  EXPECT_EQ(ParseBooleanText("false"), false);
+  EXPECT_EQ(ParseBooleanText("-1"), true);
+  EXPECT_EQ(ParseBooleanText("0"), false);
+  EXPECT_EQ(ParseBooleanText("yes"), std::nullopt);
+  EXPECT_EQ(ParseBooleanText(""), std::nullopt);
+}
+
+TEST(MemoryHistory, CountsTheLastWindowOnly) {
+  TMemoryHistory h(4);
+  for (uint32_t load : {90u, 85u, 70u, 10u}) h.Add(load);
+  EXPECT_EQ(h.Counts().Count, 4);
+  EXPECT_EQ(h.Counts().AtLeast60, 3);
+  EXPECT_EQ(h.Counts().AtLeast80, 2);
+  h.Add(60);  // replaces 90
+  h.Add(79);  // replaces 85
+  EXPECT_EQ(h.Counts().Count, 4);
+  EXPECT_EQ(h.Counts().AtLeast60, 3);
+  EXPECT_EQ(h.Counts().AtLeast80, 0);
+  h.Add(250);  // out-of-range loads count as 100
+  EXPECT_EQ(h.Counts().AtLeast80, 1);
+}
+
+TEST(MemoryHistory, WindowAllowsTheAdviceOnlyAfterSustainedPressure) {
+  // The application advises more memory when count > 1000, 3*S > 2*C and 3*E > C.
+  auto advised = [](TUsageCounts c) {
+    return c.Count > 1000 && 3 * c.AtLeast60 > 2 * c.Count && 3 * c.AtLeast80 > c.Count;
+  };
+  TMemoryHistory h(kHistorySamples);
+  const int64_t fiftyMinutes = 50 * 60000 / kSampleIntervalMs;
+  for (int64_t i = 0; i < fiftyMinutes; ++i) h.Add(95);
+  EXPECT_FALSE(advised(h.Counts())) << "50 minutes of full load are not yet enough";
+  for (int i = 0; i < 10; ++i) h.Add(95);
+  EXPECT_TRUE(advised(h.Counts()));
+  for (int64_t i = 0; i < 40 * 60000 / kSampleIntervalMs; ++i) h.Add(20);
+  EXPECT_FALSE(advised(h.Counts())) << "40 quiet minutes of the last hour end the advice";
+}
+
+class ServiceCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { core.Start(); }
+  std::optional<std::string> Ask(const std::string& line, int session = 1) {
+    const auto r = ParseRequestLine(line);
+    EXPECT_TRUE(r) << line;
+    return core.Handle(*r, session);
+  }
+  std::string Value(const std::string& line, const char* name) {
+    return TCommaList::Parse(Ask(line).value_or("")).Value(name);
+  }
+
+  TFakeMemoryPort memory;
+  TFakeScheduleStore store;
+  TFakeKLClock clock;
+  TFakeKLLog log;
+  TServiceCore core{memory, store, clock, log};
+};
+
+TEST_F(ServiceCoreTest, FreeMeasuresWhatWasFreed) {
+  const auto a = Ask("GetInfo 7,\"module.optimize\",\"optimi.free\",nocache=true");
+  EXPECT_EQ(memory.FFrees, 1);
+  EXPECT_EQ(a, "FreedMB=256,BeforeMB=4096,AfterMB=4352,Steps=3,Refused=1");
+  memory.FGain = 0;
+  memory.FStatus.AvailPhys = 4096ull << 20;
+  EXPECT_EQ(TCommaList::Parse(*Ask("GetInfo 8,\"module.optimize\",\"optimi.free\",")).Value("FreedMB"), "0");
+  memory.FFailStatus = true;
+  EXPECT_EQ(Ask("GetInfo 9,\"module.optimize\",\"optimi.free\",nocache=true"), "");
+}
+
+TEST_F(ServiceCoreTest, ScheduleIsSetKeptAndRefusedWhenInvalid) {
+  const std::string get = "GetInfo 1,\"module.optimize\",\"optimi.free.getconf\",nocache=true";
+  EXPECT_EQ(Ask(get), "Enabled=0,Period=60");
+  EXPECT_EQ(Ask("GetInfo 2,\"module.optimize\",\"optimi.free.setconf\","
+                "\"nocache=true,Enabled=-1,Period=5\""),
+            "Enabled=-1,Period=5");
+  EXPECT_EQ(store.FStored, (TSchedule{true, 5}));
+  EXPECT_EQ(Ask(get), "Enabled=-1,Period=5");
+  // a wrong period or boolean changes nothing
+  for (const char* info : {"\"nocache=true,Enabled=-1,Period=45\"", "\"Enabled=maybe,Period=30\""})
+    EXPECT_EQ(Ask(std::string("GetInfo 3,\"module.optimize\",\"optimi.free.setconf\",") + info), "");
+  EXPECT_EQ(core.Schedule(), (TSchedule{true, 5}));
+  // without a period item only Enabled changes
+  EXPECT_EQ(Ask("GetInfo 4,\"module.optimize\",\"optimi.free.setconf\",\"nocache=true,Enabled=0\""),
+            "Enabled=0,Period=5");
+  store.FFailSave = true;
+  EXPECT_EQ(Ask("GetInfo 5,\"module.optimize\",\"optimi.free.setconf\",\"Enabled=True,Period=30\""),
+            "Enabled=-1,Period=30,Saved=0");
+  EXPECT_EQ(core.Schedule(), (TSchedule{true, 30}));
+}
+
+TEST_F(ServiceCoreTest, StoredScheduleRunsEveryPeriod) {
+  store.FStored = TSchedule{true, 30};
+  TServiceCore restarted(memory, store, clock, log);
+  restarted.Start();
+  EXPECT_EQ(restarted.Schedule(), (TSchedule{true, 30}));
+  clock.Advance(30 * 60000 - 1);
+  EXPECT_FALSE(restarted.RunScheduleIfDue());
+  clock.Advance(1);
+  EXPECT_TRUE(restarted.RunScheduleIfDue());
+  EXPECT_FALSE(restarted.RunScheduleIfDue());
+  clock.Advance(30 * 60000);
+  EXPECT_TRUE(restarted.RunScheduleIfDue());
+  EXPECT_EQ(memory.FFrees, 2);
+  // disabled: never runs
+  EXPECT_TRUE(core.Schedule() == TSchedule{});
+  clock.Advance(24 * 3600000);
+  EXPECT_FALSE(core.RunScheduleIfDue());
+}
+
+TEST_F(ServiceCoreTest, UsageCountsTheSampledHistory) {
+  for (uint32_t load : {65u, 85u, 30u}) {
+    memory.SetLoad(load);
+    core.Sample();
+  }
+  // Start took the first sample at load 50
+  EXPECT_EQ(Ask("GetInfo 1,\"module.optimize\",\"optimize.memory.usage\",nocache=true"),
+            "count=4,60=2,80=1");
+  EXPECT_EQ(Ask("GetField 2,\"module.optimize\",\"optimize.memory.usage\",80"), "1");
+  EXPECT_EQ(Ask("GetField 3,\"module.optimize\",\"optimi.free.getconf\",period"), "60");
+  EXPECT_EQ(Ask("GetField 4,\"module.optimize\",\"optimi.free\",FreedMB"), "");
+  EXPECT_EQ(memory.FFrees, 0) << "GetField never runs an action";
+  EXPECT_EQ(Value("GetInfo 5,\"module.optimize\",\"optimize.memory.status\",", "TotalMB"), "8192");
+}
+
+TEST_F(ServiceCoreTest, UnknownRequestsGetAnEmptyAnswer) {
+  EXPECT_EQ(Ask("Shutdown 1,"), "");
+  EXPECT_EQ(Ask("GetInfo 2,\"module.other\",\"optimi.free\","), "");
+  EXPECT_EQ(Ask("GetInfo 3,\"module.optimize\",\"no.such.item\","), "");
+  EXPECT_EQ(Ask("GetInfo 4,"), "");
+  EXPECT_EQ(memory.FFrees, 0);
+}
+
+TEST_F(ServiceCoreTest, AlertsAreEnabledRaisedAndWaitedFor) {
+  EXPECT_EQ(Ask("AvaliableSensors 1,"), "memory.load,memory.available");
+  EXPECT_EQ(Ask("IsAlertEnabled 2,\"memory.load\""), "False");
+  EXPECT_EQ(Ask("EnableAlert 3,\"memory.load\",80,70"), std::nullopt);
+  EXPECT_EQ(Ask("IsAlertEnabled 4,\"MEMORY.LOAD\""), "True");
+  const std::string h = Ask("Subscribe 5,-1").value();
+  EXPECT_EQ(Ask("Subscribe 6," + h), h) << "an own handle is kept";
+  // nothing happens: the wait ends after its limit, on the injected clock
+  const int64_t t0 = clock.NowMs();
+  EXPECT_EQ(Ask("WaitAlert 7," + h), "0,0");
+  EXPECT_EQ(clock.NowMs() - t0, kWaitAlertMs);
+
+  memory.SetLoad(85);
+  core.Sample();
+  core.Sample();  // still alerting: no second event
+  memory.SetLoad(75);
+  core.Sample();  // between the levels: still active
+  memory.SetLoad(60);
+  core.Sample();  // below the re-arm level: cleared
+  const std::string raised = Ask("WaitAlert 8," + h).value();
+  const TCommaList list = TCommaList::Parse(raised);
+  ASSERT_EQ(list.Count(), 3u) << raised;
+  EXPECT_EQ(list.Items()[0], "1");
+  EXPECT_EQ(list.Items()[1], "1") << "one more event waits";
+  EXPECT_EQ(TCommaList::Parse(list.Items()[2]).Items(),
+            (std::vector<std::string>{"Sensor=memory.load", "Value=85", "Level=80"}));
+  EXPECT_EQ(TCommaList::Parse(Ask("WaitAlert 9," + h).value()).Items()[0], "2");
+
+  EXPECT_EQ(Ask("DisableAlert 10,\"memory.load\""), std::nullopt);
+  EXPECT_EQ(Ask("IsAlertEnabled 11,\"memory.load\""), "False");
+}
+
+TEST_F(ServiceCoreTest, AlertLevelsAcceptACommaAsDecimalSeparator) {
+  Ask("EnableAlert 1,\"memory.available\",512,5,1024,25");
+  Ask("EnableAlert 2,\"memory.load\",x,1");   // not numbers: ignored
+  Ask("EnableAlert 3,\"cpu.heat\",1,1");      // no such sensor: ignored
+  EXPECT_EQ(Ask("IsAlertEnabled 4,\"memory.available\""), "True");
+  EXPECT_EQ(Ask("IsAlertEnabled 5,\"memory.load\""), "False");
+  const std::string h = Ask("Subscribe 6,0").value();
+  memory.FStatus.AvailPhys = 512ull << 20;
+  core.Sample();
+  const TCommaList list = TCommaList::Parse(Ask("WaitAlert 7," + h).value());
+  EXPECT_EQ(TCommaList::Parse(list.Items()[2]).Value("Level"), "512.5");
+}
+
+TEST_F(ServiceCoreTest, SubscriptionsBelongToTheirConnection) {
+  const int a = core.OpenSession(), b = core.OpenSession();
+  const std::string h = core.Handle(*ParseRequestLine("Subscribe 1,0"), a).value();
+  EXPECT_EQ(core.Handle(*ParseRequestLine("WaitAlert 2," + h), b), "-1,0");
+  EXPECT_NE(core.Handle(*ParseRequestLine("Subscribe 3," + h), b), h);
+  core.Handle(*ParseRequestLine("Unsubscribe 4," + h), b);  // not b's: stays
+  EXPECT_EQ(core.Handle(*ParseRequestLine("Subscribe 5," + h), a), h);
+  core.CloseSession(a);
+  EXPECT_EQ(core.Handle(*ParseRequestLine("WaitAlert 6," + h), a), "-1,0");
+  for (size_t i = 0; i < kMaxSubscriptionsPerClient; ++i)
+    core.Handle(*ParseRequestLine("Subscribe 7,0"), a);
+  EXPECT_EQ(core.Handle(*ParseRequestLine("Subscribe 8,0"), a), "-1");
+}
+
+class ClientSessionTest : public ServiceCoreTest {
+ protected:
+  TDropReason Send(std::string_view data) {
+    return session.Receive(data, [&](std::string_view a) {
+      answers += a;
+      return true;
+    });
+  }
+  TClientSession session{core, clock};
+  std::string answers;
+};
+
+TEST_F(ClientSessionTest, AnswersEachLineWithItsNumber) {
+  EXPECT_EQ(Send("AvaliableSensors 0,\r\n\r\nGetInfo 1,\"module.optimize\",\"optimi.free.getconf\",noc"),
+            TDropReason::None);
+  EXPECT_EQ(Send("ache=true\r\nDisableAlert 2,\"memory.load\"\r\nSubscribe 3,x\r\n"),
+            TDropReason::None);
+  EXPECT_EQ(answers, "0,memory.load,memory.available\n1,Enabled=0,Period=60\n3,1\n");
+}
+
+TEST_F(ClientSessionTest, DropsGarbageButAnswersWhatCameBefore) {
+  EXPECT_EQ(Send("Subscribe 1,0\r\n\x01\x02garbage\r\nSubscribe 2,0\r\n"), TDropReason::Malformed);
+  EXPECT_EQ(answers, "1,1\n");
+}
+
+TEST_F(ClientSessionTest, SilentOrStalledConnectionsExpire) {
+  clock.Advance(kSilentClientMs - 1);
+  EXPECT_FALSE(session.Expired());
+  clock.Advance(1);
+  EXPECT_TRUE(session.Expired()) << "no request within the limit";
+
+  TClientSession talker(core, clock);
+  auto sink = [](std::string_view) { return true; };
+  talker.Receive("Subscribe 1,0\n", sink);
+  clock.Advance(24 * 3600000);
+  EXPECT_FALSE(talker.Expired()) << "a client that has spoken may stay idle";
+  talker.Receive("Subscribe 2,", sink);
+  clock.Advance(kSilentClientMs / 2);
+  talker.Receive("0", sink);  // more of the same line does not renew its time
+  clock.Advance(kSilentClientMs / 2);
+  EXPECT_TRUE(talker.Expired()) << "a line begun and never ended";
+}
