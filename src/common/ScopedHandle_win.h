@@ -3,6 +3,7 @@
 
 #include "common/WinApi.h"
 
+#include <objbase.h>
 #include <unknwn.h>
 
 #include <utility>
@@ -92,6 +93,14 @@ struct TGdiTraits {
   static void Close(Handle h) noexcept { ::DeleteObject(h); }
 };
 
+template <class T>
+struct TCoTaskMemTraits {  // shell item-id lists and other CoTaskMemAlloc results
+  using Handle = T*;
+  static Handle Invalid() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::CoTaskMemFree(h); }
+};
+
 using TScopedHandle = TUniqueHandle<TKernelHandleTraits>;
 using TScopedFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TScopedFindHandle = TUniqueHandle<TFindHandleTraits>;
@@ -99,6 +108,8 @@ using TScopedRegKey = TUniqueHandle<TRegKeyTraits>;
 using TScopedModule = TUniqueHandle<TModuleTraits>;
 template <class T>
 using TScopedGdiObject = TUniqueHandle<TGdiTraits<T>>;
+template <class T>
+using TScopedCoMem = TUniqueHandle<TCoTaskMemTraits<T>>;
 
 // Owns one COM interface reference.
 template <class T>
