@@ -1,0 +1,86 @@
+// Reader of cabinet archives (language packs) through the system's cabinet decoder.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A local date and time as a cabinet stores it (two-second steps).
+struct TCABDateTime {
+  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
+  bool operator==(const TCABDateTime&) const = default;
+};
+
+// Decodes the packed DOS date and time words of a cabinet entry.
+TCABDateTime DecodeDosDateTime(uint16_t dosDate, uint16_t dosTime) noexcept;
+
+// One file of an archive.
+struct TCABFileEntry {
+  std::string Name;   // as stored, possibly with a relative folder part ("sub\name")
+  int32_t Size = 0;   // uncompressed bytes
+  TCABDateTime Date;  // stored local date and time
+};
+
+// The listing of an archive, in archive order.
+using TCABFileContents = std::vector<TCABFileEntry>;
+
+// Whether a stored name stays below the target folder: relative, no drive, no stream, no
+// ".." part. Names that fail are never extracted.
+bool IsSafeArchiveName(std::string_view name) noexcept;
+
+// The folder part of a stored name ("a\b\c.txt" gives "a\b\"; "c.txt" gives "").
+std::string ArchiveFolderPart(std::string_view name);
+
+// Opens one archive, lists it and extracts all of it or one file into TargetPath.
+class TCABFile {
+ public:
+  using TProgressEvent =
+      std::function<void(TCABFile& sender, const std::string& fileName, int pos, int tot)>;
+  using TOverwriteEvent =
+      std::function<void(TCABFile& sender, const std::string& fileName, bool& allow)>;
+  using TSystemErrorEvent = std::function<void(unsigned long code)>;
+
+  // The archive file (UTF-8 path).
+  std::string CABFile;
+  // Folder to extract into; empty means the current directory.
+  std::string TargetPath;
+  // Called after every block written: file being written, bytes so far, its full size.
+  TProgressEvent OnDecompressProgress;
+  // Asked before an existing file is replaced; Allow starts true.
+  TOverwriteEvent OnOverWriteFile;
+  // Reports a failed write, close or seek; none means ShowSystemError.
+  TSystemErrorEvent OnSystemError;
+
+  // The listing filled by the last List.
+  const TCABFileContents& CABFileContents() const { return FContents; }
+
+  // Clears CABFileContents and fills it from the archive; writes nothing.
+  void List();
+  // Extracts every file; true on success.
+  bool ExtractAll();
+  // Extracts the one file whose stored name equals Name (letter case ignored); true on success.
+  bool ExtractFile(const std::string& name);
+  // One run in the current mode; 0 on success, -1 on failure. Nothing is reported: a missing
+  // file, a missing decoder or a file that is not a cabinet just give -1.
+  int Process();
+
+  enum class TCABMode { cmList, cmExtractAll, cmExtractFile };
+  // Whether the run in Mode extracts the stored Name.
+  bool Wants(std::string_view name) const;
+  // The full target name of a stored name under TargetPath.
+  std::string TargetName(std::string_view name) const;
+  // The folder that receives a stored name under TargetPath (with trailing "\" unless empty).
+  std::string TargetFolder(std::string_view name) const;
+
+ private:
+  friend struct TCABCallbacks;
+
+  TCABFileContents FContents;
+  TCABMode FMode = TCABMode::cmList;
+  std::string FWanted;
+};
+
+// Shows the system's text for a nonzero error code in a warning box titled "Error".
+void ShowSystemError(unsigned long code);
