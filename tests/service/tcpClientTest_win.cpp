@@ -1,0 +1,241 @@
+#include "common/WinApi.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "common/WinText_win.h"
+#include "fakes/FakePump.h"
+#include "fakes/FakeServicePorts.h"
+#include "service/ConnectService_win.h"
+#include "service/tcpClient_win.h"
+#include "ui/MessageBox.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace {
+
+// A one-connection server on an ephemeral loopback port, run by script on its own thread.
+class TLoopbackServer {
+ public:
+  TLoopbackServer() {
+    WSADATA data;
+    ::WSAStartup(MAKEWORD(2, 2), &data);
+    FListen = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(FListen, 1);
+    int len = sizeof addr;
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
+    Port = ntohs(addr.sin_port);
+  }
+  ~TLoopbackServer() {
+    if (FThread.joinable()) FThread.join();
+    if (FPeer != INVALID_SOCKET) ::closesocket(FPeer);
+    ::closesocket(FListen);
+    ::WSACleanup();
+  }
+
+  // Accepts one client and runs script with it on the server's thread.
+  void Serve(std::function<void(TLoopbackServer&)> script) {
+    FThread = std::thread([this, script] {
+      FPeer = ::accept(FListen, nullptr, nullptr);
+      script(*this);
+    });
+  }
+  // Reads one line (without CR LF) from the client.
+  std::string ReadLine() {
+    std::string line;
+    char c;
+    while (::recv(FPeer, &c, 1, 0) == 1 && c != '\n') line += c;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  }
+  void Send(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      const int n = ::send(FPeer, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+      if (n <= 0) return;
+      sent += static_cast<size_t>(n);
+    }
+  }
+  void Close() {
+    ::closesocket(FPeer);
+    FPeer = INVALID_SOCKET;
+  }
+  void Join() { FThread.join(); }
+
+  int Port = 0;
+
+ private:
+  SOCKET FListen = INVALID_SOCKET;
+  SOCKET FPeer = INVALID_SOCKET;
+  std::thread FThread;
+};
+
+class WinsockClientTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<TtcpServOpr> MakeClient(int port) {
+    TServiceLinkPorts ports;
+    ports.Transport = CreateWinsockTransport();
+    ports.RequestLock = FLock.get();
+    ports.Clock = &SystemClock();
+    ports.Pump = &FPump;
+    ports.Ui = &FUi;
+    ports.Port = port;
+    return std::make_shared<TtcpServOpr>("127.0.0.1", false, std::move(ports));
+  }
+
+  std::unique_ptr<IRequestLock> FLock = CreateNamedRequestLock("eBrisko service test lock");
+  TFakePump FPump;
+  TFakeServiceUi FUi;
+};
+
+TEST_F(WinsockClientTest, ExchangesLinesWithTheServiceInTheAnsiCodePage) {
+  TLoopbackServer server;
+  std::string received;
+  server.Serve([&](TLoopbackServer& s) {
+    received = s.ReadLine();
+    s.Send("9,foreign\r\n\n");
+    s.Send("0,Enabled=True,");  // the answer comes in two pieces
+    ::Sleep(50);
+    s.Send("Period=30\r\n");
+  });
+  auto client = MakeClient(server.Port);
+  client->SetConnected(true);
+  ASSERT_TRUE(client->Connected());
+  gRequestSeq = 0;
+  std::string info = "nocache=true \xC3\xA9";  // "é": one byte on the wire in code page 1252
+  client->GetInfo("module.optimize", "optimi.free.getconf", info);
+  server.Join();
+  EXPECT_EQ(info, "Enabled=True,Period=30");
+  if (::GetACP() == 1252)
+    EXPECT_EQ(received, "GetInfo 0,\"module.optimize\",\"optimi.free.getconf\",\"nocache=true \xE9\"");
+  else
+    EXPECT_EQ(received.rfind("GetInfo 0,\"module.optimize\",\"optimi.free.getconf\",", 0), 0u);
+  EXPECT_TRUE(FUi.Shown.empty());
+}
+
+TEST_F(WinsockClientTest, RefusesALineOverTheLimitAndReadsTheNextOne) {
+  TLoopbackServer server;
+  server.Serve([](TLoopbackServer& s) {
+    s.Send(std::string(kMaxAnswerLine, 'a') + "\r\n");
+    s.Send(std::string(kMaxAnswerLine + 1, 'b') + "\r\n");
+    s.Send("after\n");
+  });
+  auto transport = CreateWinsockTransport();
+  transport->Connect("127.0.0.1", server.Port);
+  EXPECT_EQ(transport->ReadLine(5000).size(), kMaxAnswerLine);
+  EXPECT_THROW(transport->ReadLine(5000), ELineTooLong);
+  EXPECT_EQ(transport->ReadLine(5000), "after");
+  EXPECT_EQ(transport->ReadLine(1), "");  // nothing more: the wait ends empty
+  server.Join();
+}
+
+TEST_F(WinsockClientTest, IsConnectedNoticesThePeersCloseAndReportsItOnce) {
+  TLoopbackServer server;
+  server.Serve([](TLoopbackServer& s) { s.Close(); });
+  auto client = MakeClient(server.Port);
+  client->SetConnected(true);
+  server.Join();
+  bool connected = true;
+  for (int i = 0; i < 500 && connected; ++i) connected = client->IsConnected();
+  EXPECT_FALSE(connected);
+  EXPECT_EQ(FUi.Shown.size(), 1u);
+  EXPECT_EQ(FUi.Terminations, 1);
+  EXPECT_FALSE(client->IsConnected());
+  EXPECT_EQ(FUi.Shown.size(), 1u);
+}
+
+TEST_F(WinsockClientTest, ConnectingWhereNobodyListensRaisesForTheCaller) {
+  int port = 0;
+  {
+    TLoopbackServer unused;  // a port that was free a moment ago
+    port = unused.Port;
+  }
+  auto client = MakeClient(port);
+  client->SetConnected(true);  // absorbed
+  EXPECT_FALSE(client->Connected());
+  std::string info = "keep";
+  EXPECT_THROW(client->GetInfo("m", "i", info), Exception);
+  EXPECT_EQ(info, "keep");
+}
+
+TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
+  const wchar_t* name = L"eBrisko lock release test";
+  auto lock = CreateNamedRequestLock(WideToUtf8(name));
+  auto takenElsewhere = [name] {
+    DWORD wait = WAIT_FAILED;
+    std::thread([&] {
+      HANDLE h = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
+      if (h == nullptr) return;
+      wait = ::WaitForSingleObject(h, 0);
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ::ReleaseMutex(h);
+      ::CloseHandle(h);
+    }).join();
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+  };
+  // Another process made the mutex: the lock opens it, and must be able to give it back.
+  HANDLE other = ::CreateMutexW(nullptr, FALSE, name);
+  ASSERT_NE(other, nullptr);
+  lock->Acquire();
+  lock->Acquire();  // a nested request of the same thread
+  EXPECT_FALSE(takenElsewhere());
+  lock->Release();
+  EXPECT_FALSE(takenElsewhere());
+  lock->Release();
+  EXPECT_TRUE(takenElsewhere());
+  ::CloseHandle(other);
+  // Nobody has it: the lock makes it, and leaves no handle open afterwards.
+  lock->Acquire();
+  lock->Release();
+  EXPECT_EQ(::OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
+}
+
+TEST(WinServiceControl, AMissingLibraryOrFunctionIsAFailedCallNotACrash) {
+  wchar_t system[MAX_PATH];
+  ::GetSystemDirectoryW(system, MAX_PATH);
+  const std::wstring paths[] = {
+      L"Z:\\nonexistent\\ServiceControl.dll",
+      std::wstring(system) + L"\\version.dll",  // a library without the two functions
+  };
+  for (const auto& path : paths) {
+    auto control = CreateLibraryServiceControl(path);
+    uint32_t status = 77;
+    std::wstring buffer;
+    EXPECT_FALSE(control->GetServiceStatus(status, "KLService", L""));
+    EXPECT_FALSE(control->SetServiceAction(0, "KLService", buffer));
+    EXPECT_EQ(status, 77u);
+  }
+}
+
+TEST(WinMessageBox, ShowsTitleAndTextAndReturnsTheButtonPressed) {
+  const wchar_t* caption = L"eBrisko message box test";
+  std::wstring shownText;
+  std::atomic<bool> done{false};
+  std::thread presser([&] {
+    for (int i = 0; i < 500 && !done; ++i) {
+      if (HWND box = ::FindWindowW(L"#32770", caption)) {
+        wchar_t text[256] = {};
+        ::GetDlgItemTextW(box, 0xFFFF, text, 256);  // the static text of the system box
+        shownText = text;
+        ::PostMessageW(box, WM_COMMAND, IDNO, 0);
+        return;
+      }
+      ::Sleep(20);
+    }
+  });
+  const uint16_t result = ShowMessageBox(nullptr, WideToUtf8(caption), "Memory Usage Check",
+                                         "Proceed?", MessageBoxIcon::Warning, MessageBoxButtons::YesNo);
+  done = true;
+  presser.join();
+  EXPECT_EQ(result, mrNo);
+  EXPECT_EQ(shownText, L"Memory Usage Check\n\nProceed?");
+}
+
+}  // namespace
