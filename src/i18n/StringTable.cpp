@@ -69,7 +69,7 @@ TProfileFile TProfileFile::Parse(std::string_view text) {
     if (line.front() == '[') {
       const size_t close = line.rfind(']');
       if (close != std::string_view::npos) {
-        file.FSections.push_back({std::string(line.substr(1, close - 1)), {}});
+        file.FSections.push_back({std::string(TrimProfileSpace(line.substr(1, close - 1))), {}});
         continue;
       }
       // Without "]" the line is read as a key line, as the system reader does.

@@ -29,12 +29,14 @@ const char* const kAwkward =
     "[Broken\n"
     "[Suggestion] trailing text\n"
     "Check=Pruefen\n"
+    "[ Spaced ]\n"
+    "Inside=spaced\n"
     "[optimization]\n"
     "Later=never seen\n";
 
 TEST(ProfileFile, ReadsLikeTheSystemReader) {
   const TProfileFile f = TProfileFile::Parse(kAwkward);
-  EXPECT_EQ(f.SectionNames(), (Names{"Optimization", "Suggestion", "optimization"}));
+  EXPECT_EQ(f.SectionNames(), (Names{"Optimization", "Suggestion", "Spaced", "optimization"}));
   // Comments, lines without "=" and the unclosed section line are no keys; a duplicate is
   // listed twice, as the system lists it.
   EXPECT_EQ(f.KeyNames("OPTIMIZATION"), (Names{"Used", "Free", "Single", "Mixed", "Lonely",
@@ -60,6 +62,7 @@ TEST(ProfileFile, ReadsLikeTheSystemReader) {
       {"Optimization", "Hidden", ""},
       {"Optimization", "Later", ""},             // a repeated section is never reached
       {"Suggestion", "Check", "Pruefen"},        // text after "]" is ignored
+      {"spaced", "Inside", "spaced"},            // blanks inside the brackets are dropped
       {"Missing", "Used", ""},
       {"", "orphan", ""},
   };

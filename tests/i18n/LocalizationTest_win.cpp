@@ -1,0 +1,162 @@
+// Start-up of the language: the real packs through the pool into the string table.
+#include "common/WinApi.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/WinText_win.h"
+#include "i18n/Localization.h"
+#include "i18n/StringTable.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Win(std::string unixPath) {
+  for (char& c : unixPath)
+    if (c == '/') c = '\\';
+  return "Z:" + unixPath;
+}
+
+class TCountingClock final : public IClock {
+ public:
+  int64_t NowMs() override { return FNow; }
+  void SleepMs(uint32_t ms) override { FNow += ms; }
+  int64_t FNow = 0;
+};
+
+class TCountingPump final : public IMessagePump {
+ public:
+  void ProcessMessages() override { ++FCalls; }
+  int FCalls = 0;
+};
+
+// The module's globals as start-up leaves them, over a work folder of the test's own and a
+// Resources folder with the built packs and the fixture packs.
+class Localization : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string base = std::string(QB_BINARY_DIR) + "/i18n-localization/" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::remove_all(base);
+    FWorkUnix = base + "/work";
+    FResourcesUnix = base + "/Resources";
+    fs::create_directories(FWorkUnix);
+    fs::create_directories(FResourcesUnix);
+    const std::string built = std::string(QB_BINARY_DIR) + "/bin/Resources/";
+    const std::string fixtures = std::string(QB_BINARY_DIR) + "/tests/i18n/fixtures/";
+    fs::copy_file(built + "German_eBrisko.lpk", FResourcesUnix + "/German_eBrisko.lpk");
+    fs::copy_file(built + "English_eBrisko.lpk", FResourcesUnix + "/English_eBrisko.lpk");
+    fs::copy_file(fixtures + "two.cab", FResourcesUnix + "/Two_eBrisko.lpk");
+    fs::copy_file(fixtures + "nostrtab.cab", FResourcesUnix + "/Bare_eBrisko.lpk");
+    gStringTable = std::make_unique<TStringTable>([](std::string_view a) { return AnsiToUtf8(a); });
+  }
+  void TearDown() override { FinalizeLocalizationModule(); }
+
+  void Start(const std::string& pack, const std::string& workDir) {
+    gLocalization = std::make_unique<TLocalization>(Win(FResourcesUnix), workDir, Win(FWorkUnix),
+                                                    FClock, FPump);
+    gLocalization->SetLanguage(pack);
+  }
+  std::string Pool() const { return Win(FWorkUnix) + "\\__LanguageFiles\\"; }
+
+  std::string FWorkUnix, FResourcesUnix;
+  TCountingClock FClock;
+  TCountingPump FPump;
+};
+
+TEST_F(Localization, GermanPackShowsGermanTexts) {
+  Start("German_eBrisko", Win(FWorkUnix));
+  ASSERT_TRUE(gFilePool);
+  EXPECT_EQ(gLocalization->PackName(), "German_eBrisko.lpk");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Belegt");
+  EXPECT_EQ(gStringTable->GetText("optimization", "apply"), "\xC3\x9C" "bernehmen");
+  EXPECT_EQ(gStringTable->GetText("TcpClient", "Service stopped"), "Dienst beendet");
+  EXPECT_EQ(gStringTable->GetText("Suggestion", "You should upgrade your memory."),
+            "Sie sollten den Arbeitsspeicher erweitern.");
+  EXPECT_EQ(gStringTable->GetText("General", "Failed to set data for 'Optimization'"),
+            "Daten f\xC3\xBCr 'Optimization' konnten nicht geschrieben werden");
+  EXPECT_EQ(gStringTable->GetText("Optimization", " Records"), " Records");
+  EXPECT_EQ(gFilePool->GetFileName("EHELP_eBrisko.CHM"), Pool() + "EHELP_eBrisko.CHM");
+  EXPECT_TRUE(fs::is_regular_file(FWorkUnix + "/__LanguageFiles/EHELP_eBrisko.CHM"));
+  EXPECT_EQ(gFilePool->GetFileName("missing.txt"), "");
+  EXPECT_EQ(FClock.FNow, 0);  // no wait on the way
+}
+
+TEST_F(Localization, EnglishPackLeavesEveryTextAsItIs) {
+  Start("English_eBrisko", Win(FWorkUnix));
+  ASSERT_TRUE(gFilePool);
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
+  EXPECT_EQ(gStringTable->GetText("Suggestion", "Memory Usage Check"), "Memory Usage Check");
+}
+
+TEST_F(Localization, MissingPackLeavesEnglishAndNoPool) {
+  Start("Klingon_eBrisko", Win(FWorkUnix));
+  EXPECT_FALSE(gFilePool);
+  EXPECT_EQ(gLocalization->PackName(), "");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
+  EXPECT_FALSE(fs::exists(FWorkUnix + "/__LanguageFiles"));
+}
+
+TEST_F(Localization, StringTablesMergeInNameOrderTheLaterWinning) {
+  Start("Two_eBrisko", Win(FWorkUnix));
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Verfuegbar");  // strtab2 wins
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Benutzt");
+  std::vector<std::string> tables;
+  gFilePool->FindFiles("STRTAB*", tables);
+  EXPECT_EQ(tables, (std::vector<std::string>{Pool() + "strtab1.ini", Pool() + "strtab2.ini"}));
+}
+
+TEST_F(Localization, PackWithoutStringTablesLeavesTheTableEmpty) {
+  Start("Bare_eBrisko", Win(FWorkUnix));
+  ASSERT_TRUE(gFilePool);
+  EXPECT_TRUE(gStringTable->Sections().empty());
+  EXPECT_EQ(gFilePool->GetFileName("readme.txt"), Pool() + "readme.txt");
+}
+
+TEST_F(Localization, FurtherPacksJoinThePoolOnce) {
+  Start("Two_eBrisko", Win(FWorkUnix));
+  const std::string german = Win(FResourcesUnix) + "\\German_eBrisko.lpk";
+  EXPECT_TRUE(gFilePool->AddPack(german));
+  EXPECT_FALSE(gFilePool->AddPack(german));
+  std::string upper = german;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  EXPECT_FALSE(gFilePool->AddPack(upper));
+  EXPECT_FALSE(gFilePool->AddPack(Win(FResourcesUnix) + "\\None_eBrisko.lpk"));
+  EXPECT_EQ(gFilePool->GetFileName("EHELP_eBrisko.CHM"), Pool() + "EHELP_eBrisko.CHM");
+
+  // Opening the German pack by name merges its tables over the earlier ones.
+  gLocalization->SetLanguage("German_eBrisko");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Frei");
+  EXPECT_EQ(gLocalization->PackName(), "German_eBrisko.lpk");
+}
+
+TEST_F(Localization, EmptyWorkFolderPutsThePoolIntoTheFallbackFolder) {
+  Start("German_eBrisko", "");
+  ASSERT_TRUE(gFilePool);
+  EXPECT_EQ(gFilePool->PoolDir(), Pool());
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Frei");
+}
+
+TEST_F(Localization, UnmakeablePoolFolderExtractsOnDemandIntoTemp) {
+  // A file where the work folder should be: the pool folder cannot be made below it.
+  const std::string blocker = FWorkUnix + "/blocker";
+  std::ofstream(blocker) << "not a folder";
+  Start("German_eBrisko", Win(blocker));
+  ASSERT_TRUE(gFilePool);
+  EXPECT_FALSE(gFilePool->Extracted());
+  EXPECT_TRUE(gStringTable->Sections().empty());  // no pool folder, no string tables
+
+  const std::string help = gFilePool->GetFileName("EHELP_eBrisko.CHM");
+  wchar_t temp[MAX_PATH + 1] = {};
+  ASSERT_GT(::GetTempPathW(MAX_PATH + 1, temp), 0u);
+  EXPECT_EQ(help, WideToUtf8(temp) + "EHELP_eBrisko.CHM");
+  EXPECT_NE(::GetFileAttributesW(Utf8ToWide(help).c_str()), INVALID_FILE_ATTRIBUTES);
+  ::DeleteFileW(Utf8ToWide(help).c_str());
+}
+
+}  // namespace
