@@ -7,9 +7,14 @@
 #include "common/WinApi.h"
 #include "common/WinText_win.h"
 
+#include <mutex>
 #include <string>
 
 namespace {
+
+// Append-only access keeps writers of several processes apart on Windows; Wine's append is not
+// atomic, so the threads of this process also take turns.
+std::mutex gLogMutex;
 
 // The current local date and time in the user's short date and long time formats.
 std::string NowText() {
@@ -40,8 +45,8 @@ std::string GetAppDir() { return IncludeTrailingSeparator(ExtractFilePath(GetApp
 
 void WriteLogTo(std::string_view path, std::string_view msg) {
   try {
-    // Append-only access makes every write land at the end, so lines from several threads or
-    // processes never overwrite each other.
+    const std::lock_guard<std::mutex> lock(gLogMutex);
+    // Append-only access makes every write land at the end, so lines never overwrite each other.
     TScopedFileHandle file(::CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | FILE_APPEND_DATA,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

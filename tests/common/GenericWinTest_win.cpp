@@ -105,7 +105,7 @@ TEST_F(LogFile, WritesBesideOtherOpenersAndGivesUpQuietlyWhenLockedOut) {
 TEST_F(LogFile, LinesFromSeveralThreadsAllArrive) {
   WriteAll(FPath, "");
   constexpr int kThreads = 4;
-  constexpr int kLines = 50;
+  constexpr int kLines = 150;
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t)
     threads.emplace_back([&, t] {
