@@ -1,4 +1,4 @@
-// Shell folders (portable interface).
+// Shell folders (portable interface; implemented in the Windows build).
 #pragma once
 
 #include <string>

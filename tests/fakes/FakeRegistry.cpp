@@ -64,7 +64,8 @@ long TFakeRegistry::Open(TRegHandle parent, std::string_view subKey, uint32_t ac
   for (const auto& [denied, mask] : FDenied)
     if (mask == access && (denied.empty() || denied == path)) return kErrorAccessDenied;
   if (!RootName(parent) && !FKeys.count(*base)) return kErrorKeyDeleted;
-  if (!FKeys.count(path)) {
+  const bool isRoot = RootName(parent) && path == *base;  // roots always exist
+  if (!isRoot && !FKeys.count(path)) {
     if (!create) return kErrorFileNotFound;
     AddKey(path);
   }
