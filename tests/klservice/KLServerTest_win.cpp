@@ -90,6 +90,7 @@ TEST_F(KLServerTest, SilentClientsAreDroppedAndClientsAreBounded) {
   stalled.Send("AvaliableSensors 1");  // never ended
   TLineClient talker(host->Port());
   EXPECT_EQ(talker.Ask("AvaliableSensors 2,"), "2,memory.load,memory.available");
+  ::Sleep(300);  // lets the server read the unfinished line before the clock moves on
   clock.Advance(kSilentClientMs);
   std::string line;
   EXPECT_FALSE(silent.ReadLine(line));
