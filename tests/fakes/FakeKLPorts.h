@@ -3,7 +3,7 @@
 #pragma once
 
 #include "common/SystemPorts.h"
-#include "klservice/ServiceCore.h"
+#include "../../klservice/ServiceCore.h"
 
 #include <atomic>
 #include <mutex>

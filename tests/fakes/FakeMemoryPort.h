@@ -2,7 +2,7 @@
 #pragma once
 
 #include "common/Errors.h"
-#include "klservice/ServiceCore.h"
+#include "../../klservice/ServiceCore.h"
 
 #include <atomic>
 #include <mutex>
