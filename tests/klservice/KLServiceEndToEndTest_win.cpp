@@ -10,7 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -40,6 +45,42 @@ DWORD RunService(const std::wstring& args) {
   return code;
 }
 
+// Wine 8 starts a second services.exe when "wineboot -i" runs in a session that already has
+// one; both answer the service-manager pipe in turn, each with its own database, so a service
+// created through one is unknown to the other and its start times out. Ends every service
+// manager of this prefix but the first, and gives how many were ended.
+int EndDuplicateServiceManagers() {
+  TScopedHandle snap(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snap) return 0;
+  struct TFound {
+    DWORD Pid;
+    ULONGLONG Created;
+  };
+  std::vector<TFound> found;
+  PROCESSENTRY32W pe{};
+  pe.dwSize = sizeof pe;
+  for (BOOL ok = ::Process32FirstW(snap.get(), &pe); ok; ok = ::Process32NextW(snap.get(), &pe)) {
+    if (::lstrcmpiW(pe.szExeFile, L"services.exe") != 0) continue;
+    TScopedHandle p(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pe.th32ProcessID));
+    FILETIME created{}, exited, kernel, user;
+    if (p) ::GetProcessTimes(p.get(), &created, &exited, &kernel, &user);
+    found.push_back({pe.th32ProcessID,
+                     (ULONGLONG(created.dwHighDateTime) << 32) | created.dwLowDateTime});
+  }
+  if (found.size() < 2) return 0;
+  std::sort(found.begin(), found.end(),
+            [](const TFound& a, const TFound& b) { return a.Created < b.Created; });
+  int ended = 0;
+  for (size_t i = 1; i < found.size(); ++i) {
+    TScopedHandle p(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, found[i].Pid));
+    if (p && ::TerminateProcess(p.get(), 1)) {
+      ::WaitForSingleObject(p.get(), 5000);
+      ++ended;
+    }
+  }
+  return ended;
+}
+
 class KLServiceEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -50,6 +91,8 @@ class KLServiceEndToEnd : public ::testing::Test {
     setAction = reinterpret_cast<TSetServiceAction>(
         reinterpret_cast<void*>(::GetProcAddress(dll.get(), "SetServiceAction")));
     ASSERT_TRUE(getStatus && setAction);
+    if (const int n = EndDuplicateServiceManagers())
+      std::printf("ended %d duplicate services.exe of this prefix\n", n);
     RunService(L"--uninstall");  // left over from an interrupted run
   }
   void TearDown() override { RunService(L"--uninstall"); }
