@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -39,10 +40,15 @@ int Fail(const char* what, DWORD code) {
   return static_cast<int>(code ? code : 1);
 }
 
+// Called from the service thread and from the control handler.
+std::mutex gStatusLock;
+
 void ReportStatus(DWORD state, DWORD exitCode = NO_ERROR, DWORD waitHint = 0) {
+  std::lock_guard lock(gStatusLock);
   gStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
   gStatus.dwCurrentState = state;
   gStatus.dwWin32ExitCode = exitCode;
+  gStatus.dwServiceSpecificExitCode = exitCode == ERROR_SERVICE_SPECIFIC_ERROR ? 1 : 0;
   gStatus.dwWaitHint = waitHint;
   gStatus.dwControlsAccepted =
       state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;

@@ -313,6 +313,8 @@ std::string TServiceCore::ScheduleText() const {
 }
 
 std::string TServiceCore::SetSchedule(const std::string& info) {
+  // The stored schedule must end as the last change left it in memory.
+  std::lock_guard scheduleLock(FScheduleLock);
   const TCommaList list = TCommaList::Parse(info);
   TSchedule next = Schedule();
   const std::string enabled = list.Value("Enabled");

@@ -1,6 +1,37 @@
 // The request handling of KLService: the line protocol, the guards of the port, the commands,
 // the memory-load history, alerts and the optimization schedule (portable). The memory calls,
 // the stored schedule, the log and time come in through ports.
+//
+// Requests are "<Command> <seq>,<args>" ended by LF (a CR before it is dropped); answers are
+// "<seq>,<answer>" and LF. Arguments and answers are comma lists. Commands, case-insensitive:
+//   GetInfo "module.optimize","<item>",<info>   (info is a comma list; "nocache=true" is
+//                                                accepted and changes nothing: no answer is cached)
+//     "optimi.free"            frees memory now: FreedMB=,BeforeMB=,AfterMB= (available physical
+//                              memory), Steps= (steps done), Refused= (steps the system refused)
+//     "optimi.free.getconf"    Enabled=-1|0,Period=5|30|60
+//     "optimi.free.setconf"    takes Enabled= (boolean text) and Period= (5, 30 or 60), either
+//                              may be missing; answers as getconf, plus Saved=0 when the schedule
+//                              could not be stored; an invalid value changes nothing and gets ""
+//     "optimize.memory.usage"  count=,60=,80= (samples in the window, at 60 % and 80 % or more)
+//     "optimize.memory.status" Load=,TotalMB=,AvailMB=
+//   GetField "module.optimize","<item>",<name>  the value <name> of a reading item above
+//                                                (never runs "optimi.free" or a setconf)
+//   AvaliableSensors                            memory.load,memory.available
+//   EnableAlert "<sensor>",<level>,<rearm>      not answered; memory.load (per cent) alerts at
+//                                                or above level, memory.available (MB) at or below;
+//                                                the alert clears once the value is past rearm
+//   DisableAlert "<sensor>"                     not answered
+//   IsAlertEnabled "<sensor>"                   True|False
+//   Subscribe <handle>                          the handle again when it is the connection's own,
+//                                                else a new one; -1 beyond 8 per connection
+//   Unsubscribe <handle>                        not answered
+//   WaitAlert <handle>                          waits up to 10 s for an event of the handle:
+//                                                <code>,<events still queued>,<text> with code 1
+//                                                raised, 2 cleared, and text the comma list
+//                                                Sensor=,Value=,Level=; "0,0" when none came,
+//                                                "-1,0" for a handle that is not the connection's
+// Anything else with a valid number gets an empty answer. A line that is not of this form, is
+// longer than kMaxRequestLine or looks like HTTP ends the connection.
 #pragma once
 
 #include "common/SystemPorts.h"
@@ -23,7 +54,7 @@ inline constexpr int kMaxClients = 16;
 // How long a connection may stay without its first valid request, and how long a begun line
 // may stay unfinished. A connection that has spoken the protocol may then stay idle: the
 // application holds its one connection for its whole life and ends when it is closed.
-inline constexpr int64_t kSilentClientMs = 30000;
+inline constexpr int64_t kSilentClientMs = 60000;
 // One memory-load sample every 3 s, kept for one hour (1200 samples). The application advises
 // more memory when more than 1000 samples are counted, two thirds at 60 % or more and one third
 // at 80 % or more: with this rate and window that needs at least 50 minutes of observation, and
@@ -244,5 +275,6 @@ class TServiceCore {
   int FNextHandle = 1;
   bool FStopping = false;
 
-  std::mutex FFreeLock;  // one freeing pass at a time
+  std::mutex FFreeLock;      // one freeing pass at a time
+  std::mutex FScheduleLock;  // a schedule change and its saving, one at a time
 };
