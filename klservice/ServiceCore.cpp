@@ -346,7 +346,18 @@ std::string TServiceCore::SetSchedule(const std::string& info) {
 }
 
 std::string TServiceCore::FreeNow(const char* why) {
-  std::lock_guard freeLock(FFreeLock);
+  std::unique_lock freeLock(FFreeLock, std::try_to_lock);
+  if (!freeLock.owns_lock()) {
+    // A pass is running: another one right after it would find nothing left to free, and
+    // clients queued behind many passes would miss their time limit. Share its outcome.
+    freeLock.lock();
+    return FLastFree;
+  }
+  FLastFree = FreePass(why);
+  return FLastFree;
+}
+
+std::string TServiceCore::FreePass(const char* why) {
   TMemoryStatus before, after;
   try {
     before = FMemory.Status();

@@ -252,6 +252,7 @@ class TServiceCore {
   };
 
   std::string FreeNow(const char* why);
+  std::string FreePass(const char* why);
   std::string GetInfo(const std::string& item, const std::string& info);
   std::string ReadOnlyItem(const std::string& item);
   std::string SetSchedule(const std::string& info);
@@ -275,6 +276,7 @@ class TServiceCore {
   int FNextHandle = 1;
   bool FStopping = false;
 
-  std::mutex FFreeLock;      // one freeing pass at a time
+  std::mutex FFreeLock;      // one freeing pass at a time; guards FLastFree
+  std::string FLastFree;
   std::mutex FScheduleLock;  // a schedule change and its saving, one at a time
 };

@@ -7,6 +7,49 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+namespace {
+
+// Frees only when released, so a second request can arrive during the pass.
+class TBlockingMemoryPort final : public IMemoryPort {
+ public:
+  TMemoryStatus Status() override {
+    std::lock_guard lock(FLock);
+    return FStatus;
+  }
+  TFreeSteps FreeMemory(std::function<void(std::string_view)>) override {
+    std::unique_lock lock(FLock);
+    ++FFrees;
+    FFreeing = true;
+    FChanged.notify_all();
+    FChanged.wait(lock, [&] { return FReleased || FFrees > 1; });
+    FFreeing = false;
+    FStatus.AvailPhys += 256ull << 20;
+    return {1, 0};
+  }
+  void WaitUntilFreeing() {
+    std::unique_lock lock(FLock);
+    FChanged.wait(lock, [&] { return FFreeing.load(); });
+  }
+  void Release() {
+    std::lock_guard lock(FLock);
+    FReleased = true;
+    FChanged.notify_all();
+  }
+
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  TMemoryStatus FStatus{50, 8ull << 30, 4ull << 30};
+  std::atomic<bool> FFreeing{false};
+  bool FReleased = false;
+  int FFrees = 0;
+};
+
+}  // namespace
+
 TEST(RequestLine, ParsesOnlyProtocolLines) {
   const struct {
     const char* line;
@@ -169,6 +212,25 @@ TEST_F(ServiceCoreTest, FreeMeasuresWhatWasFreed) {
   EXPECT_EQ(TCommaList::Parse(*Ask("GetInfo 8,\"module.optimize\",\"optimi.free\",")).Value("FreedMB"), "0");
   memory.FFailStatus = true;
   EXPECT_EQ(Ask("GetInfo 9,\"module.optimize\",\"optimi.free\",nocache=true"), "");
+}
+
+TEST_F(ServiceCoreTest, RequestsDuringAFreeingPassShareItsOutcome) {
+  TBlockingMemoryPort slow;
+  TServiceCore shared(slow, store, clock, log);
+  const TRequest free = *ParseRequestLine("GetInfo 1,\"module.optimize\",\"optimi.free\",");
+  std::optional<std::string> first, second;
+  std::thread a([&] { first = shared.Handle(free, 1); });
+  slow.WaitUntilFreeing();
+  std::thread b([&] { second = shared.Handle(free, 2); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // b reaches the running pass
+  slow.Release();
+  a.join();
+  b.join();
+  EXPECT_EQ(slow.FFrees, 1);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(TCommaList::Parse(*first).Value("FreedMB"), "256");
+  EXPECT_EQ(TCommaList::Parse(*shared.Handle(free, 1)).Value("FreedMB"), "256");
+  EXPECT_EQ(slow.FFrees, 2) << "a request after the pass runs its own";
 }
 
 TEST_F(ServiceCoreTest, ScheduleIsSetKeptAndRefusedWhenInvalid) {
