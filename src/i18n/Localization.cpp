@@ -23,17 +23,25 @@ std::string Utf8Of(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
-// A file, not a folder, exists at Path.
+// A file, not a folder, exists at Path; a name that is no path at all names no file.
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return !path.empty() && fs::is_regular_file(FsPath(path), ec);
+  try {
+    return !path.empty() && fs::is_regular_file(FsPath(path), ec);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 bool ForceDirectories(const std::string& dir) {
   std::error_code ec;
-  const fs::path p = FsPath(dir);
-  fs::create_directories(p, ec);
-  return fs::is_directory(p, ec);
+  try {
+    const fs::path p = FsPath(dir);
+    fs::create_directories(p, ec);
+    return fs::is_directory(p, ec);
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 std::string TempDir() {

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <iterator>
+#include <atomic>
 #include <set>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -209,6 +212,73 @@ TEST_F(CabFile, NamesThatClimbOutAreSkipped) {
   EXPECT_EQ(::GetFileAttributesW(L"C:\\drive.txt"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(::GetFileAttributesW(L"Z:\\x\\rooted.txt"), INVALID_FILE_ATTRIBUTES);
   EXPECT_TRUE(FErrors.empty());
+}
+
+}  // namespace
+
+namespace {
+
+struct TBoxSeen {
+  bool Seen = false;
+  std::string Text;
+};
+
+// The top-level "Error" box of the given thread, if it shows one.
+HWND ErrorBoxOf(DWORD thread) {
+  struct TFind {
+    HWND Box = nullptr;
+  } find;
+  ::EnumThreadWindows(
+      thread,
+      [](HWND w, LPARAM p) -> BOOL {
+        wchar_t title[64] = {};
+        ::GetWindowTextW(w, title, 64);
+        if (std::wstring(title) != L"Error" || !::IsWindowVisible(w)) return TRUE;
+        reinterpret_cast<TFind*>(p)->Box = w;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&find));
+  return find.Box;
+}
+
+// Runs Call on a thread of its own and closes the "Error" box it shows, recording its text.
+// A call that still blocks after thirty seconds is left behind, failing the test.
+template <class F>
+TBoxSeen WatchErrorBox(F call) {
+  TBoxSeen seen;
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  auto id = std::make_shared<std::atomic<DWORD>>(0);
+  std::thread caller([call, done, id] {
+    *id = ::GetCurrentThreadId();
+    call();
+    *done = true;
+  });
+  while (*id == 0) ::Sleep(1);
+  const DWORD thread = *id;
+  for (int i = 0; i < 3000 && !*done; ++i) {
+    if (HWND box = ErrorBoxOf(thread)) {
+      wchar_t text[1100] = {};
+      ::GetDlgItemTextW(box, 0xFFFF, text, 1100);  // the box's static text
+      seen.Text = WideToUtf8(text);
+      seen.Seen = true;
+      ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+    }
+    ::Sleep(10);
+  }
+  if (*done) {
+    caller.join();
+  } else {
+    caller.detach();
+    ADD_FAILURE() << "the call did not return";
+  }
+  return seen;
+}
+
+TEST(ShowSystemError, ShowsTheSystemTextOnlyForAnError) {
+  const TBoxSeen shown = WatchErrorBox([] { ShowSystemError(ERROR_FILE_NOT_FOUND); });
+  EXPECT_TRUE(shown.Seen);
+  EXPECT_EQ(shown.Text, SystemErrorText(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(WatchErrorBox([] { ShowSystemError(0); }).Seen);
 }
 
 }  // namespace

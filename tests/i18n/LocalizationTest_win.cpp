@@ -160,3 +160,27 @@ TEST_F(Localization, UnmakeablePoolFolderExtractsOnDemandIntoTemp) {
 }
 
 }  // namespace
+
+namespace {
+
+// The entry points as start-up calls them: the empty table first, the localization at step 5,
+// the language at step 7, the release at the end.
+TEST_F(Localization, ModuleEntryPointsBringUpAndReleaseTheLanguage) {
+  FinalizeLocalizationModule();
+  InitializeStringTableModule();
+  ASSERT_TRUE(gStringTable);
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
+  CreateLocalization(Win(FResourcesUnix), Win(FWorkUnix));
+  ASSERT_TRUE(gLocalization);
+  EXPECT_FALSE(gFilePool);
+  gLocalization->SetLanguage("German_eBrisko");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Temporary Internet Files"),
+            "Tempor\xC3\xA4re Internetdateien");
+  FinalizeLocalizationModule();
+  EXPECT_FALSE(gLocalization);
+  EXPECT_FALSE(gStringTable);
+  EXPECT_FALSE(gFilePool);
+  EXPECT_TRUE(fs::is_regular_file(FWorkUnix + "/__LanguageFiles/strtab_eBrisko.ini"));
+}
+
+}  // namespace
