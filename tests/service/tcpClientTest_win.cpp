@@ -218,16 +218,18 @@ TEST(WinMessageBox, ShowsTitleAndTextAndReturnsTheButtonPressed) {
   const wchar_t* caption = L"eBrisko message box test";
   std::wstring shownText;
   std::atomic<bool> done{false};
+  // Presses "No" once the box and its text are up; keeps at it until the box has gone.
   std::thread presser([&] {
-    for (int i = 0; i < 500 && !done; ++i) {
-      if (HWND box = ::FindWindowW(L"#32770", caption)) {
+    while (!done) {
+      HWND box = ::FindWindowW(nullptr, caption);
+      HWND no = box ? ::GetDlgItem(box, IDNO) : nullptr;
+      if (no != nullptr && ::IsWindowVisible(box)) {
         wchar_t text[256] = {};
         ::GetDlgItemTextW(box, 0xFFFF, text, 256);  // the static text of the system box
-        shownText = text;
-        ::PostMessageW(box, WM_COMMAND, IDNO, 0);
-        return;
+        if (text[0] != 0) shownText = text;
+        ::PostMessageW(no, BM_CLICK, 0, 0);
       }
-      ::Sleep(20);
+      ::Sleep(50);
     }
   });
   const uint16_t result = ShowMessageBox(nullptr, WideToUtf8(caption), "Memory Usage Check",
