@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <functional>
 #include <limits>
 
@@ -365,6 +366,17 @@ TEST(TcpClientText, FormatsNumbersForTheWire) {
       {123456789012345.0, "123456789012345"}, {1234567890123456.0, "1.23456789012346E15"},
   };
   for (const auto& c : cases) EXPECT_EQ(FormatServiceFloat(c.value), c.text) << c.text;
+}
+
+TEST(TcpClientText, KeepsThePointWhereTheLocaleWritesAComma) {
+  const char* names[] = {"de_DE.UTF-8", "de_DE", "German_Germany.1252", "de-DE"};
+  const char* found = nullptr;
+  for (const char* n : names)
+    if ((found = std::setlocale(LC_NUMERIC, n)) != nullptr) break;
+  if (found == nullptr) GTEST_SKIP() << "no locale with a decimal comma here";
+  const std::string text = FormatServiceFloat(2.5);
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(text, "2.5");
 }
 
 TEST(TcpClientText, SplitsLinesAndDropsThoseOverTheLimit) {

@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 #include "fakes/FakePump.h"
 #include "fakes/FakeServicePorts.h"
@@ -121,6 +122,24 @@ TEST_F(WinsockClientTest, ExchangesLinesWithTheServiceInTheAnsiCodePage) {
   EXPECT_TRUE(FUi.Shown.empty());
 }
 
+TEST(WinSystemClient, TalksThroughTheSystemPorts) {
+  TLoopbackServer server;
+  std::string received;
+  server.Serve([&](TLoopbackServer& s) {
+    received = s.ReadLine();
+    s.Send("4,count=1200,60=900,80=500\r\n");
+  });
+  auto client = CreateSystemServiceClient("127.0.0.1", server.Port);
+  client->SetConnected(true);
+  gRequestSeq = 4;
+  std::string info = "nocache=true";
+  client->GetInfo("module.optimize", "optimize.memory.usage", info);
+  server.Join();
+  EXPECT_EQ(received, R"(GetInfo 4,"module.optimize","optimize.memory.usage",nocache=true)");
+  EXPECT_EQ(info, "count=1200,60=900,80=500");
+  EXPECT_TRUE(client->IsConnected());
+}
+
 TEST_F(WinsockClientTest, RefusesALineOverTheLimitAndReadsTheNextOne) {
   TLoopbackServer server;
   server.Serve([](TLoopbackServer& s) {
@@ -172,17 +191,16 @@ TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
   auto takenElsewhere = [name] {
     DWORD wait = WAIT_FAILED;
     std::thread([&] {
-      HANDLE h = ::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name);
-      if (h == nullptr) return;
-      wait = ::WaitForSingleObject(h, 0);
-      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ::ReleaseMutex(h);
-      ::CloseHandle(h);
+      TScopedHandle h(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+      if (!h) return;
+      wait = ::WaitForSingleObject(h.get(), 0);
+      if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ::ReleaseMutex(h.get());
     }).join();
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
   };
   // Another process made the mutex: the lock opens it, and must be able to give it back.
-  HANDLE other = ::CreateMutexW(nullptr, FALSE, name);
-  ASSERT_NE(other, nullptr);
+  TScopedHandle other(::CreateMutexW(nullptr, FALSE, name));
+  ASSERT_TRUE(other);
   lock->Acquire();
   lock->Acquire();  // a nested request of the same thread
   EXPECT_FALSE(takenElsewhere());
@@ -190,11 +208,12 @@ TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
   EXPECT_FALSE(takenElsewhere());
   lock->Release();
   EXPECT_TRUE(takenElsewhere());
-  ::CloseHandle(other);
+  other.reset();
   // Nobody has it: the lock makes it, and leaves no handle open afterwards.
   lock->Acquire();
   lock->Release();
-  EXPECT_EQ(::OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
+  TScopedHandle left(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+  EXPECT_FALSE(left);
 }
 
 TEST(WinServiceControl, AMissingLibraryOrFunctionIsAFailedCallNotACrash) {
