@@ -6,6 +6,7 @@ qb_wine_env() {
   local build
   build=$(cd "$1" && pwd)
   export QB_WINE_DIR="$build/wine"
+  export QB_BUILD_DIR="$build"
   mkdir -p "$QB_WINE_DIR"/{home,data,cache,config,tmp}
   export WINEPREFIX="$QB_WINE_DIR/prefix"
   export WINEARCH=win64
@@ -59,8 +60,22 @@ qb_wine_up() {
     wineserver -p </dev/null >/dev/null 2>&1 9>&- || rc=$?
     echo "$DISPLAY" >"$QB_WINE_DIR/server-display"
     if [ "$rc" = 0 ] || [ ! -f "$QB_WINE_DIR/booted" ]; then
-      wineboot -i </dev/null >/dev/null 2>&1 9>&-
-      touch "$QB_WINE_DIR/booted"
+      # The first Wine process of a session runs the system's own start-up (and creates the
+      # prefix when missing); an explicit "wineboot -i" would start a second services.exe.
+      wineboot </dev/null >/dev/null 2>&1 9>&-
+      if [ ! -f "$QB_WINE_DIR/booted" ]; then
+        # Xvfb has no window manager: unmanaged windows hide at once instead of waiting
+        # seconds for a manager to confirm.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+          </dev/null >/dev/null 2>&1 9>&-
+        touch "$QB_WINE_DIR/booted"
+      fi
+    fi
+    # One idle program keeps the desktop open between test programs (see DesktopKeeper_win).
+    local keeper="$QB_BUILD_DIR/bin/qb_desktop_keeper.exe"
+    if [ -f "$keeper" ] && ! { [ -f "$QB_WINE_DIR/keeper.pid" ] && kill -0 "$(cat "$QB_WINE_DIR/keeper.pid")" 2>/dev/null; }; then
+      wine "$keeper" </dev/null >/dev/null 2>&1 9>&- &
+      echo $! >"$QB_WINE_DIR/keeper.pid"
     fi
   ) 9>"$QB_WINE_DIR/lock"
   export DISPLAY
