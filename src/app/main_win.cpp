@@ -10,6 +10,9 @@
 #include "common/GenericShellAPI.h"
 #include "common/Settings.h"
 #include "common/WinText_win.h"
+#include "i18n/Localization.h"
+#include "i18n/StringTable.h"
+#include "service/ConnectService_win.h"
 #include "ui/WindowProc_win.h"
 
 namespace {
@@ -26,7 +29,18 @@ TModuleList ProcessModules() {
   modules.Add("application object", InitializeApplicationModule, FinalizeApplicationModule);
   modules.Add("shell folders", InitializeShellModule, FinalizeShellModule);
   modules.Add("program folder and version", InitializeSettingsModule, FinalizeSettingsModule);
-  modules.Add("administrator flag", InitializeNetModule);
+  // Goes with gLocalization and gFilePool, which start-up makes later.
+  modules.Add("string table", InitializeStringTableModule, FinalizeLocalizationModule);
+  modules.Add("administrator flag", [] { InitializeNetModule(); }, FinalizeNetModule);
+  modules.Add("service link", [] {
+    InitializeServiceModule({
+        [](const std::string& section, const std::string& text) {
+          return gStringTable ? gStringTable->GetText(section, text) : text;
+        },
+        [] { return std::string(kAppTitle); },
+        [] { Application().Terminate(); },
+    });
+  }, FinalizeServiceModule);
   return modules;
 }
 
@@ -39,6 +53,16 @@ int MainRoutine() {
   app.Initialize();
   // 4. From here on a later start finds this instance by its application window.
   app.SetTitle(kAppTitle);
+  // 5. The language-pack folder and the work folder below the user's application data.
+  CreateLocalization(GetAppDir() + "Resources",
+                     GetUserAppDataDir().empty() ? std::string()
+                                                 : GetUserAppDataDir() + "Quor\\eCentrio");
+  // 6, 7. The pack of the product family's language, English when none is set.
+  const std::string language = ReadSetting("Language", false, kProductFamilyKey);
+  gLocalization->SetLanguage((language.empty() ? std::string("English") : language) + "_eBrisko");
+  // 8. No service, no main window: the lost-service message has been shown already.
+  const std::shared_ptr<IServiceLink> service = ConnectService(gIsAdmin());
+  if (!service) return 0;
   // 9. The main window and the message loop.
   TfmPerformance mainWindow(app.Handle());
   app.SetMainWindow(mainWindow.Handle());

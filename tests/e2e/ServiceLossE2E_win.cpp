@@ -1,0 +1,61 @@
+// Start-up without a reachable service: one "Service stopped" message, in the chosen
+// language, then the program ends without a main window.
+#include "e2e/Driver_win.h"
+#include "e2e/ServiceEnvironment_win.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kTitle = "Quor eBrisko Management";
+
+// Starts the program with the service stopped and returns the text of its message box,
+// which it then confirms; checks that the program ends and shows no main window.
+std::string LostServiceMessage(const std::string& language) {
+  SetLanguageSetting(language);
+  TDriverProcess app = TDriverProcess::Start(TestBinDir() + "eBrisko.exe");
+  HWND box = WaitForTopWindow("#32770", &kTitle, app.Pid(), 20000);
+  EXPECT_NE(box, nullptr);
+  if (!box) return {};
+  std::string text;
+  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(child, cls, 64);
+    if (std::wstring(cls) == L"Static") text += WindowText(child);
+  }
+  SaveScreenshot(box, ArtifactDir() + "service-stopped-" + (language.empty() ? "default" : language) + ".bmp");
+  EXPECT_EQ(FindTopWindow("TfmPerformance", nullptr, app.Pid()), nullptr);
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(app.WaitExit(20000));
+  EXPECT_EQ(FindTopWindow("#32770", &kTitle, app.Pid()), nullptr);
+  return text;
+}
+
+class ServiceLossE2E : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(StopTestService()); }
+  void TearDown() override {
+    SetLanguageSetting("");
+    StartTestService();
+  }
+};
+
+TEST_F(ServiceLossE2E, NoServiceShowsOneMessageAndEnds) {
+  const std::string text = LostServiceMessage("");
+  EXPECT_NE(text.find("Service stopped"), std::string::npos) << text;
+  EXPECT_NE(text.find("Can not connect to service. Application will be terminated!"),
+            std::string::npos) << text;
+}
+
+TEST_F(ServiceLossE2E, TheMessageComesInTheChosenLanguage) {
+  const std::string text = LostServiceMessage("German");
+  EXPECT_NE(text.find("Dienst beendet"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Service stopped"), std::string::npos) << text;
+}
+
+TEST_F(ServiceLossE2E, AMissingPackLeavesEnglish) {
+  const std::string text = LostServiceMessage("Klingon");
+  EXPECT_NE(text.find("Service stopped"), std::string::npos) << text;
+}
+
+}  // namespace
