@@ -20,14 +20,6 @@
 
 namespace {
 
-struct TServiceHandleTraits {
-  using Handle = SC_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
-};
-using TScopedServiceHandle = TUniqueHandle<TServiceHandleTraits>;
-
 const wchar_t* const kName = L"KLService";
 uint16_t gPort = kServicePort;
 

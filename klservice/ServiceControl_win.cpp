@@ -13,14 +13,6 @@
 
 namespace {
 
-struct TServiceHandleTraits {
-  using Handle = SC_HANDLE;
-  static Handle Invalid() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
-};
-using TScopedServiceHandle = TUniqueHandle<TServiceHandleTraits>;
-
 constexpr DWORD kStartWaitMs = 10000;  // the whole of a start: running and accepting
 constexpr DWORD kPollMs = 100;
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 secs=${1:-10}
-out="$root/build/fuzz"
+out="${QB_FUZZ_DIR:-$root/build/fuzz}"
 mkdir -p "$out"
 status=0
 for f in "$root"/tests/fuzz/*_fuzz.cpp; do
@@ -15,7 +15,7 @@ for f in "$root"/tests/fuzz/*_fuzz.cpp; do
   mkdir -p "$out/$name.corpus"
   if "$out/$name" -max_total_time="$secs" -max_len=4096 -print_final_stats=0 \
        "$out/$name.corpus" >"$out/$name.log" 2>&1; then
-    echo "fuzz $name: $(grep -c . "$out/$name.log" >/dev/null; tail -n 1 "$out/$name.log")"
+    echo "fuzz $name: $(grep -Eo "Done [0-9]+ runs in [0-9]+ second\(s\)" "$out/$name.log" | tail -n 1)"
   else
     echo "fuzz $name FAILED:"; tail -n 40 "$out/$name.log"; status=1
   fi

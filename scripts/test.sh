@@ -7,6 +7,8 @@ status=0
 start=$(date +%s)
 (cd "$root/build/native" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "native tests: $(( $(date +%s) - start )) s"
+# A short, bounded run of every fuzzer: the wire parsers must never crash on garbage.
+"$root/scripts/fuzz.sh" "${QB_FUZZ_SECONDS:-10}" || status=1
 source "$root/scripts/wine-env.sh"
 qb_wine_env "$root/build/cross"
 qb_wine_up

@@ -101,11 +101,19 @@ struct TCoTaskMemTraits {  // shell item-id lists and other CoTaskMemAlloc resul
   static void Close(Handle h) noexcept { ::CoTaskMemFree(h); }
 };
 
+struct TServiceHandleTraits {  // service manager and service handles
+  using Handle = SC_HANDLE;
+  static Handle Invalid() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
+};
+
 using TScopedHandle = TUniqueHandle<TKernelHandleTraits>;
 using TScopedFileHandle = TUniqueHandle<TFileHandleTraits>;
 using TScopedFindHandle = TUniqueHandle<TFindHandleTraits>;
 using TScopedRegKey = TUniqueHandle<TRegKeyTraits>;
 using TScopedModule = TUniqueHandle<TModuleTraits>;
+using TScopedServiceHandle = TUniqueHandle<TServiceHandleTraits>;
 template <class T>
 using TScopedGdiObject = TUniqueHandle<TGdiTraits<T>>;
 template <class T>

@@ -9,6 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -20,12 +22,6 @@ using ::testing::StartsWith;
 namespace {
 
 // A path of the build tree as Wine shows it to the program.
-std::string WinPath(std::string unixPath) {
-  for (char& c : unixPath)
-    if (c == '/') c = '\\';
-  return "Z:" + unixPath;
-}
-
 std::string BinDir() { return WinPath(QB_BINARY_DIR "/bin/"); }
 
 std::string ReadAll(const std::string& path) {

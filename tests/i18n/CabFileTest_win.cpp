@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <filesystem>
 #include <memory>
 #include <fstream>
@@ -24,17 +26,6 @@ namespace fs = std::filesystem;
 
 const std::string kFixtures = std::string(QB_BINARY_DIR) + "/tests/i18n/fixtures";
 
-std::string Win(std::string unixPath) {
-  for (char& c : unixPath)
-    if (c == '/') c = '\\';
-  return "Z:" + unixPath;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // Every file below Dir, as relative paths with "/".
 std::set<std::string> FilesBelow(const std::string& dir) {
   std::set<std::string> out;
@@ -51,7 +42,7 @@ struct TSandbox {
     fs::remove_all(Unix);
     fs::create_directories(Unix);
   }
-  std::string WinDir() const { return Win(Unix); }
+  std::string WinDir() const { return WinPath(Unix); }
 };
 
 // One line of "cabextract -l": size | dd.mm.yyyy hh:mm:ss | name.
@@ -83,7 +74,7 @@ std::vector<TListed> CabextractListing(const std::string& file) {
 class CabFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    FCab.CABFile = Win(kFixtures + "/three.cab");
+    FCab.CABFile = WinPath(kFixtures + "/three.cab");
     FCab.OnSystemError = [this](unsigned long code) { FErrors.push_back(code); };
   }
   TCABFile FCab;
@@ -170,8 +161,8 @@ TEST_F(CabFile, OverwriteCanBeRefused) {
 }
 
 TEST_F(CabFile, NoArchiveFailsSilently) {
-  for (const std::string& path : {Win(kFixtures + "/notcab.bin"), Win(kFixtures + "/nothing.cab"),
-                                  Win(kFixtures), std::string()}) {
+  for (const std::string& path : {WinPath(kFixtures + "/notcab.bin"), WinPath(kFixtures + "/nothing.cab"),
+                                  WinPath(kFixtures), std::string()}) {
     SCOPED_TRACE(path);
     TSandbox box("fail");
     FCab.CABFile = path;
@@ -190,7 +181,7 @@ TEST_F(CabFile, NamesThatClimbOutAreSkipped) {
   // evil.cab holds "..\evil.txt", "C:\drive.txt", "\x\rooted.txt" and "keep.txt".
   TSandbox box("evil");
   fs::create_directories(box.Unix + "/target");
-  FCab.CABFile = Win(kFixtures + "/evil.cab");
+  FCab.CABFile = WinPath(kFixtures + "/evil.cab");
   FCab.List();
   ASSERT_EQ(FCab.CABFileContents().size(), 4u);
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -15,12 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Win(std::string unixPath) {
-  for (char& c : unixPath)
-    if (c == '/') c = '\\';
-  return "Z:" + unixPath;
-}
 
 class TCountingClock final : public IClock {
  public:
@@ -58,11 +54,11 @@ class Localization : public ::testing::Test {
   void TearDown() override { FinalizeLocalizationModule(); }
 
   void Start(const std::string& pack, const std::string& workDir) {
-    gLocalization = std::make_unique<TLocalization>(Win(FResourcesUnix), workDir, Win(FWorkUnix),
+    gLocalization = std::make_unique<TLocalization>(WinPath(FResourcesUnix), workDir, WinPath(FWorkUnix),
                                                     FClock, FPump);
     gLocalization->SetLanguage(pack);
   }
-  std::string Pool() const { return Win(FWorkUnix) + "\\__LanguageFiles\\"; }
+  std::string Pool() const { return WinPath(FWorkUnix) + "\\__LanguageFiles\\"; }
 
   std::string FWorkUnix, FResourcesUnix;
   TCountingClock FClock;
@@ -70,7 +66,7 @@ class Localization : public ::testing::Test {
 };
 
 TEST_F(Localization, GermanPackShowsGermanTexts) {
-  Start("German_eBrisko", Win(FWorkUnix));
+  Start("German_eBrisko", WinPath(FWorkUnix));
   ASSERT_TRUE(gFilePool);
   EXPECT_EQ(gLocalization->PackName(), "German_eBrisko.lpk");
   EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Belegt");
@@ -88,14 +84,14 @@ TEST_F(Localization, GermanPackShowsGermanTexts) {
 }
 
 TEST_F(Localization, EnglishPackLeavesEveryTextAsItIs) {
-  Start("English_eBrisko", Win(FWorkUnix));
+  Start("English_eBrisko", WinPath(FWorkUnix));
   ASSERT_TRUE(gFilePool);
   EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
   EXPECT_EQ(gStringTable->GetText("Suggestion", "Memory Usage Check"), "Memory Usage Check");
 }
 
 TEST_F(Localization, MissingPackLeavesEnglishAndNoPool) {
-  Start("Klingon_eBrisko", Win(FWorkUnix));
+  Start("Klingon_eBrisko", WinPath(FWorkUnix));
   EXPECT_FALSE(gFilePool);
   EXPECT_EQ(gLocalization->PackName(), "");
   EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
@@ -103,7 +99,7 @@ TEST_F(Localization, MissingPackLeavesEnglishAndNoPool) {
 }
 
 TEST_F(Localization, StringTablesMergeInNameOrderTheLaterWinning) {
-  Start("Two_eBrisko", Win(FWorkUnix));
+  Start("Two_eBrisko", WinPath(FWorkUnix));
   EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Verfuegbar");  // strtab2 wins
   EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Benutzt");
   std::vector<std::string> tables;
@@ -112,21 +108,21 @@ TEST_F(Localization, StringTablesMergeInNameOrderTheLaterWinning) {
 }
 
 TEST_F(Localization, PackWithoutStringTablesLeavesTheTableEmpty) {
-  Start("Bare_eBrisko", Win(FWorkUnix));
+  Start("Bare_eBrisko", WinPath(FWorkUnix));
   ASSERT_TRUE(gFilePool);
   EXPECT_TRUE(gStringTable->Sections().empty());
   EXPECT_EQ(gFilePool->GetFileName("readme.txt"), Pool() + "readme.txt");
 }
 
 TEST_F(Localization, FurtherPacksJoinThePoolOnce) {
-  Start("Two_eBrisko", Win(FWorkUnix));
-  const std::string german = Win(FResourcesUnix) + "\\German_eBrisko.lpk";
+  Start("Two_eBrisko", WinPath(FWorkUnix));
+  const std::string german = WinPath(FResourcesUnix) + "\\German_eBrisko.lpk";
   EXPECT_TRUE(gFilePool->AddPack(german));
   EXPECT_FALSE(gFilePool->AddPack(german));
   std::string upper = german;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   EXPECT_FALSE(gFilePool->AddPack(upper));
-  EXPECT_FALSE(gFilePool->AddPack(Win(FResourcesUnix) + "\\None_eBrisko.lpk"));
+  EXPECT_FALSE(gFilePool->AddPack(WinPath(FResourcesUnix) + "\\None_eBrisko.lpk"));
   EXPECT_EQ(gFilePool->GetFileName("EHELP_eBrisko.CHM"), Pool() + "EHELP_eBrisko.CHM");
 
   // Opening the German pack by name merges its tables over the earlier ones.
@@ -146,7 +142,7 @@ TEST_F(Localization, UnmakeablePoolFolderExtractsOnDemandIntoTemp) {
   // A file where the work folder should be: the pool folder cannot be made below it.
   const std::string blocker = FWorkUnix + "/blocker";
   std::ofstream(blocker) << "not a folder";
-  Start("German_eBrisko", Win(blocker));
+  Start("German_eBrisko", WinPath(blocker));
   ASSERT_TRUE(gFilePool);
   EXPECT_FALSE(gFilePool->Extracted());
   EXPECT_TRUE(gStringTable->Sections().empty());  // no pool folder, no string tables
@@ -170,7 +166,7 @@ TEST_F(Localization, ModuleEntryPointsBringUpAndReleaseTheLanguage) {
   InitializeStringTableModule();
   ASSERT_TRUE(gStringTable);
   EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Used");
-  CreateLocalization(Win(FResourcesUnix), Win(FWorkUnix));
+  CreateLocalization(WinPath(FResourcesUnix), WinPath(FWorkUnix));
   ASSERT_TRUE(gLocalization);
   EXPECT_FALSE(gFilePool);
   gLocalization->SetLanguage("German_eBrisko");

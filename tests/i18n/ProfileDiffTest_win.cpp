@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/TestFiles.h"
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,17 +17,6 @@
 namespace {
 
 using Names = std::vector<std::string>;
-
-std::string WinPath(std::string unixPath) {
-  for (char& c : unixPath)
-    if (c == '/') c = '\\';
-  return "Z:" + unixPath;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // A zero-separated list from the system reader; a list the reader had to cut (it then
 // returns size - 2) loses its last, cut name, as ours never keeps a cut name.
