@@ -52,6 +52,20 @@ void TApplication::SetTitle(const std::string& title) {
   if (FHandle) ::SetWindowTextW(FHandle, Utf8ToWide(title).c_str());
 }
 
+namespace {
+constexpr UINT_PTR kPeriodicCheckTimer = 1;
+}  // namespace
+
+void TApplication::SetPeriodicCheck(unsigned intervalMs, std::function<void()> check) {
+  FPeriodicCheck = std::move(check);
+  FPeriodicMs = intervalMs;
+  if (!FHandle) return;
+  if (FPeriodicCheck)
+    ::SetTimer(FHandle, kPeriodicCheckTimer, intervalMs, nullptr);
+  else
+    ::KillTimer(FHandle, kPeriodicCheckTimer);
+}
+
 int TApplication::Run() {
   if (FHandle) ::ShowWindow(FHandle, SW_SHOWNORMAL);
   MSG msg;
@@ -71,6 +85,16 @@ void TApplication::Terminate() noexcept {
 
 LRESULT TApplication::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
+    case WM_TIMER:
+      if (wp == kPeriodicCheckTimer && FPeriodicCheck && !FTerminated) {
+        // A check that shows a modal box must not run again from inside that box.
+        const std::function<void()> check = FPeriodicCheck;
+        ::KillTimer(hwnd, kPeriodicCheckTimer);
+        check();
+        if (!FTerminated && FPeriodicCheck) ::SetTimer(hwnd, kPeriodicCheckTimer, FPeriodicMs, nullptr);
+        return 0;
+      }
+      break;
     case WM_CLOSE:
       // Closing the taskbar entry closes the main window, which ends the program.
       if (FMainWindow) ::PostMessageW(FMainWindow, WM_CLOSE, 0, 0);

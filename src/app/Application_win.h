@@ -4,6 +4,7 @@
 
 #include "common/WinApi.h"
 
+#include <functional>
 #include <string>
 
 class TApplication {
@@ -22,6 +23,8 @@ class TApplication {
   HWND Handle() const noexcept { return FHandle; }
   // The main window, which the application window activates and closes.
   void SetMainWindow(HWND wnd) noexcept { FMainWindow = wnd; }
+  // Calls check every intervalMs while the message loop runs (once per interval at most).
+  void SetPeriodicCheck(unsigned intervalMs, std::function<void()> check);
   // Runs the message loop until the application is asked to end.
   int Run();
   // Asks the application to end: the message loop stops at its next turn.
@@ -34,6 +37,8 @@ class TApplication {
 
  private:
   HWND FMainWindow = nullptr;
+  std::function<void()> FPeriodicCheck;
+  unsigned FPeriodicMs = 0;
   bool FComInitialized = false;
   bool FTerminated = false;
 };

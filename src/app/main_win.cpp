@@ -63,6 +63,11 @@ int MainRoutine() {
   // 8. No service, no main window: the lost-service message has been shown already.
   const std::shared_ptr<IServiceLink> service = ConnectService(gIsAdmin());
   if (!service) return 0;
+  // A service that goes away is reported within a second, not at the next request: the
+  // check only polls the connection and sends nothing.
+  app.SetPeriodicCheck(1000, [] {
+    if (gService) gService->IsConnected();
+  });
   // 9. The main window and the message loop.
   TfmPerformance mainWindow(app.Handle());
   app.SetMainWindow(mainWindow.Handle());

@@ -2,6 +2,7 @@
 // language, then the program ends without a main window.
 #include "e2e/Driver_win.h"
 #include "e2e/ServiceEnvironment_win.h"
+#include "common/ScopedHandle_win.h"
 
 #include <gtest/gtest.h>
 
@@ -56,6 +57,44 @@ TEST_F(ServiceLossE2E, TheMessageComesInTheChosenLanguage) {
 TEST_F(ServiceLossE2E, AMissingPackLeavesEnglish) {
   const std::string text = LostServiceMessage("Klingon");
   EXPECT_NE(text.find("Service stopped"), std::string::npos) << text;
+}
+
+}  // namespace
+
+namespace {
+
+// The process id of the running service, from the service manager.
+unsigned long ServiceProcessId() {
+  TScopedServiceHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  TScopedServiceHandle svc(scm ? ::OpenServiceW(scm.get(), L"KLService", SERVICE_QUERY_STATUS) : nullptr);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!svc || !::QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO,
+                                      reinterpret_cast<BYTE*>(&status), sizeof(status), &needed))
+    return 0;
+  return status.dwProcessId;
+}
+
+TEST(ServiceKilledE2E, ARunningProgramReportsTheLossOnceAndEnds) {
+  TDriverProcess app = TDriverProcess::Start(TestBinDir() + "eBrisko.exe");
+  ASSERT_NE(WaitForTopWindow("TfmPerformance", nullptr, app.Pid(), 20000), nullptr);
+  const unsigned long pid = ServiceProcessId();
+  ASSERT_NE(pid, 0u);
+  {
+    TScopedHandle service(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(service.valid());
+    ASSERT_TRUE(::TerminateProcess(service.get(), 1));
+    ::WaitForSingleObject(service.get(), 10000);
+  }
+  HWND box = WaitForTopWindow("#32770", &kTitle, app.Pid(), 20000);
+  ASSERT_NE(box, nullptr);
+  SaveScreenshot(box, ArtifactDir() + "service-killed.bmp");
+  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(app.WaitExit(20000));
+  // The check ran after the loss as well: still one message only.
+  EXPECT_EQ(FindTopWindow("#32770", &kTitle, app.Pid()), nullptr);
+  // The service manager notices the ended process; start it again for the next tests.
+  WaitUntil([] { return StartTestService(); }, 20000, 500);
 }
 
 }  // namespace
