@@ -79,3 +79,16 @@ class TFakeServiceControl final : public IServiceControl {
   std::vector<size_t> BufferLengths;
   std::function<void()> OnAction;  // e.g. the service starts listening
 };
+
+// The ports of one client over the given transport and fakes.
+inline TServiceLinkPorts FakeLinkPorts(std::unique_ptr<ILineTransport> transport,
+                                       IRequestLock& lock, IClock& clock, IMessagePump& pump,
+                                       IServiceLostUi& ui) {
+  TServiceLinkPorts ports;
+  ports.Transport = std::move(transport);
+  ports.RequestLock = &lock;
+  ports.Clock = &clock;
+  ports.Pump = &pump;
+  ports.Ui = &ui;
+  return ports;
+}

@@ -22,13 +22,8 @@ class ConnectServiceTest : public ::testing::Test {
       FTransport = transport.get();
       FTransport->Accepting = FListening;
       FTransport->ConnectTally = &FConnects;
-      TServiceLinkPorts ports;
-      ports.Transport = std::move(transport);
-      ports.RequestLock = &FLock;
-      ports.Clock = &FClock;
-      ports.Pump = &FPump;
-      ports.Ui = &FUi;
-      auto client = std::make_shared<TtcpServOpr>("127.0.0.1", false, std::move(ports));
+      auto client = std::make_shared<TtcpServOpr>(
+          "127.0.0.1", false, FakeLinkPorts(std::move(transport), FLock, FClock, FPump, FUi));
       FClient = client;
       return client;
     };

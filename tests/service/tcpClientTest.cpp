@@ -24,13 +24,8 @@ class TcpClientTest : public ::testing::Test {
   std::shared_ptr<TtcpServOpr> MakeClient(bool connected = true) {
     auto transport = std::make_unique<TFakeTransport>(FClock);
     FTransport = transport.get();
-    TServiceLinkPorts ports;
-    ports.Transport = std::move(transport);
-    ports.RequestLock = &FLock;
-    ports.Clock = &FClock;
-    ports.Pump = &FPump;
-    ports.Ui = &FUi;
-    auto client = std::make_shared<TtcpServOpr>("127.0.0.1", false, std::move(ports));
+    auto client = std::make_shared<TtcpServOpr>(
+        "127.0.0.1", false, FakeLinkPorts(std::move(transport), FLock, FClock, FPump, FUi));
     if (connected) client->SetConnected(true);
     return client;
   }
