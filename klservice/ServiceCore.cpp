@@ -350,7 +350,9 @@ std::string TServiceCore::FreeNow(const char* why) {
   if (!freeLock.owns_lock()) {
     // A pass is running: another one right after it would find nothing left to free, and
     // clients queued behind many passes would miss their time limit. Share its outcome.
+    ++FFreeSharers;
     freeLock.lock();
+    --FFreeSharers;
     return FLastFree;
   }
   FLastFree = FreePass(why);

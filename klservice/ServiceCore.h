@@ -41,6 +41,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -226,6 +227,8 @@ class TServiceCore {
 
   // The current schedule.
   TSchedule Schedule() const;
+  // How many requests wait for the outcome of the freeing pass that runs now.
+  int FreeSharers() const noexcept { return FFreeSharers.load(); }
   // The counts of the history.
   TUsageCounts Usage() const;
 
@@ -278,5 +281,6 @@ class TServiceCore {
 
   std::mutex FFreeLock;      // one freeing pass at a time; guards FLastFree
   std::string FLastFree;
+  std::atomic<int> FFreeSharers{0};  // requests waiting for the running pass's outcome
   std::mutex FScheduleLock;  // a schedule change and its saving, one at a time
 };

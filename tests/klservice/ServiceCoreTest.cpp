@@ -222,7 +222,10 @@ TEST_F(ServiceCoreTest, RequestsDuringAFreeingPassShareItsOutcome) {
   std::thread a([&] { first = shared.Handle(free, 1); });
   slow.WaitUntilFreeing();
   std::thread b([&] { second = shared.Handle(free, 2); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // b reaches the running pass
+  // b must be waiting for the running pass before it ends (bounded: a hang fails below).
+  for (int i = 0; i < 5000 && shared.FreeSharers() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(shared.FreeSharers(), 1);
   slow.Release();
   a.join();
   b.join();
