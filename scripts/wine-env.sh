@@ -40,6 +40,10 @@ qb_display_alive() {
 qb_wine_up() {
   (
     flock 9
+    # Another process may have set the display up while this one waited for the lock.
+    if [ -z "${QB_KEEP_DISPLAY:-}" ] && [ -f "$QB_WINE_DIR/display" ]; then
+      DISPLAY=$(cat "$QB_WINE_DIR/display")
+    fi
     local restart=0
     if ! qb_display_alive; then
       local n=90
@@ -74,8 +78,11 @@ qb_wine_up() {
     # One idle program keeps the desktop open between test programs (see DesktopKeeper_win).
     local keeper="$QB_BUILD_DIR/bin/qb_desktop_keeper.exe"
     if [ -f "$keeper" ] && ! { [ -f "$QB_WINE_DIR/keeper.pid" ] && kill -0 "$(cat "$QB_WINE_DIR/keeper.pid")" 2>/dev/null; }; then
-      wine "$keeper" </dev/null >/dev/null 2>&1 9>&- &
+      rm -f "$QB_WINE_DIR/desktop-ready"
+      wine "$keeper" "Z:${QB_WINE_DIR//\//\\}\\desktop-ready" </dev/null >/dev/null 2>&1 9>&- &
       echo $! >"$QB_WINE_DIR/keeper.pid"
+      # Tests start only on a desktop that is up (bounded: a slow one still lets them run).
+      for _ in $(seq 300); do [ -f "$QB_WINE_DIR/desktop-ready" ] && break; sleep 0.1; done
     fi
   ) 9>"$QB_WINE_DIR/lock"
   export DISPLAY

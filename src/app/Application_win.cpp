@@ -1,6 +1,7 @@
 #include "app/Application_win.h"
 
 #include "app/AppIdentity.h"
+#include "common/GenericAPI.h"
 #include "common/WinText_win.h"
 #include "ui/WindowProc_win.h"
 
@@ -13,9 +14,7 @@ namespace {
 std::unique_ptr<TApplication> gApplicationObject;
 
 std::wstring ProgramFileTitle() {
-  wchar_t path[MAX_PATH + 1] = {};
-  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring name(path);
+  std::wstring name = Utf8ToWide(GetAppFileName());
   const size_t slash = name.find_last_of(L"\\/");
   if (slash != std::wstring::npos) name.erase(0, slash + 1);
   const size_t dot = name.find_last_of(L'.');

@@ -2,6 +2,7 @@
 
 #include "common/WinApi.h"
 
+#include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
@@ -47,21 +48,6 @@ class TSystemServiceLostUi final : public IServiceLostUi {
 TSystemServiceLostUi& SystemServiceLostUi() {
   static TSystemServiceLostUi ui;
   return ui;
-}
-
-std::wstring ProgramFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
 }
 
 class TLibraryServiceControl final : public IServiceControl {
@@ -113,7 +99,7 @@ void InitializeServiceModule(TServiceAppHooks hooks) {
 
 std::unique_ptr<IServiceControl> CreateLibraryServiceControl(const std::wstring& libraryPath) {
   std::wstring path = libraryPath;
-  if (path.empty()) path = ProgramFolder() + Utf8ToWide(kServiceControlDll);
+  if (path.empty()) path = Utf8ToWide(GetAppDir() + kServiceControlDll);
   return std::make_unique<TLibraryServiceControl>(std::move(path));
 }
 

@@ -17,9 +17,17 @@ TDriverProcess TDriverProcess::Start(const std::string& exe, const std::string& 
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
-                        &si, &pi))
-    throw std::runtime_error("cannot start " + exe + ": " + SystemErrorText(::GetLastError()));
+  // Wine can refuse a start with ERROR_INTERNAL_ERROR while its session is still coming up;
+  // a few tries a moment apart get through, anything else fails at once.
+  for (int attempt = 1;; ++attempt) {
+    if (::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                         &si, &pi))
+      break;
+    const DWORD err = ::GetLastError();
+    if (err != ERROR_INTERNAL_ERROR || attempt == 5)
+      throw std::runtime_error("cannot start " + exe + ": " + SystemErrorText(err));
+    ::Sleep(200);
+  }
   TScopedHandle thread(pi.hThread);
   TDriverProcess p;
   p.FProcess.reset(pi.hProcess);
