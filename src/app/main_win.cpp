@@ -8,10 +8,12 @@
 #include "common/GenericAPI.h"
 #include "common/GenericNetAPI.h"
 #include "common/GenericShellAPI.h"
+#include "common/ResStrings_win.h"
 #include "common/Settings.h"
 #include "common/WinText_win.h"
 #include "i18n/Localization.h"
 #include "i18n/StringTable.h"
+#include "i18n/TranslateST.h"
 #include "service/ConnectService_win.h"
 #include "ui/WindowProc_win.h"
 
@@ -31,6 +33,11 @@ TModuleList ProcessModules() {
   modules.Add("program folder and version", InitializeSettingsModule, FinalizeSettingsModule);
   // Goes with gLocalization and gFilePool, which start-up makes later.
   modules.Add("string table", InitializeStringTableModule, FinalizeLocalizationModule);
+  // The program's own messages are read from its resources and translated at every load.
+  modules.Add("resource strings", [] {
+    InstallResStringSource();
+    InstallResourceTranslation();
+  }, RemoveResourceTranslation);
   modules.Add("administrator flag", [] { InitializeNetModule(); }, FinalizeNetModule);
   modules.Add("service link", [] {
     InitializeServiceModule({

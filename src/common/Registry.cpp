@@ -1,6 +1,7 @@
 #include "common/Registry.h"
 
 #include "common/Errors.h"
+#include "common/ResStrings.h"
 
 #include <cstring>
 
@@ -13,9 +14,6 @@ std::string_view WithoutLeadingSeparator(std::string_view key) noexcept {
   return key;
 }
 
-std::string Quoted(const char* what, std::string_view name) {
-  return std::string(what) + " '" + std::string(name) + "'";
-}
 
 }  // namespace
 
@@ -103,21 +101,21 @@ std::string TRegistry::ReadString(std::string_view name) {
   TRegValue value;
   if (FCurrentKey == 0 || FReg.QueryValue(FCurrentKey, name, value) != kErrorSuccess) return {};
   if (value.Type != kRegSz && value.Type != kRegExpandSz)
-    throw ERegistryException(Quoted("Invalid data type for", name));
+    throw ERegistryException(LoadResStringFmt(rsInvalidDataType, {name}));
   return std::move(value.Data);
 }
 
 void TRegistry::WriteString(std::string_view name, std::string_view value) {
   if (FCurrentKey == 0 || FReg.SetValue(FCurrentKey, name, kRegSz, value) != kErrorSuccess)
-    throw ERegistryException(Quoted("Failed to set data for", name));
+    throw ERegistryException(LoadResStringFmt(rsSetDataFailed, {name}));
 }
 
 uint32_t TRegistry::ReadInteger(std::string_view name) {
   TRegValue value;
   if (FCurrentKey == 0 || FReg.QueryValue(FCurrentKey, name, value) != kErrorSuccess)
-    throw ERegistryException(Quoted("Failed to get data for", name));
+    throw ERegistryException(LoadResStringFmt(rsGetDataFailed, {name}));
   if (value.Type != kRegDword || value.Data.size() != sizeof(uint32_t))
-    throw ERegistryException(Quoted("Invalid data type for", name));
+    throw ERegistryException(LoadResStringFmt(rsInvalidDataType, {name}));
   uint32_t result = 0;
   std::memcpy(&result, value.Data.data(), sizeof result);
   return result;
@@ -129,7 +127,7 @@ void TRegistry::WriteInteger(std::string_view name, uint32_t value) {
   if (FCurrentKey == 0 ||
       FReg.SetValue(FCurrentKey, name, kRegDword, std::string_view(bytes, sizeof bytes)) !=
           kErrorSuccess)
-    throw ERegistryException(Quoted("Failed to set data for", name));
+    throw ERegistryException(LoadResStringFmt(rsSetDataFailed, {name}));
 }
 
 TRegDataType TRegistry::GetDataType(std::string_view name) {

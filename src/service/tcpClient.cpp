@@ -1,5 +1,6 @@
 #include "service/tcpClient.h"
 
+#include "common/ResStrings.h"
 #include "common/TextUtil.h"
 #include "service/CommaList.h"
 
@@ -224,7 +225,7 @@ std::string TtcpServOpr::AwaitAnswer(int32_t seq) {
     } else {
       ++reads;
     }
-    if ((FClock.NowMs() - start) / 1000 >= kRequestLimitSeconds) throw Exception(kTimeOutText);
+    if ((FClock.NowMs() - start) / 1000 >= kRequestLimitSeconds) throw Exception(LoadResString(rsTimeOutWaitingClient));
     if (!line.empty() && line.compare(0, number.size(), number) == 0 &&
         (line.size() == number.size() || !IsDigit(line[number.size()])))
       return line.size() > number.size() + 1 ? line.substr(number.size() + 1) : std::string();

@@ -25,8 +25,6 @@ inline constexpr uint32_t kAnswerReadTimeoutMs = 10000;
 inline constexpr int64_t kRequestLimitSeconds = 20;
 // The lock that serializes the requests of every process using this client.
 inline constexpr const char* kRequestLockName = "Quor eCentrio for Desktop TCP Connection Mutex";
-// The message of a failed wait; ends the request quietly, the caller gets an empty answer.
-inline constexpr const char* kTimeOutText = "Time out of waiting client response.";
 
 // The connection ended: the peer closed it or a send or receive failed.
 class EConnectionClosed : public Exception {

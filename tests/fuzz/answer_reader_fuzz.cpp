@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes, as the service would send them, to the client's answer reading: line
 // splitting with its limit, matching the sequence number, and decoding every typed answer. Also
 // checks that the comma list reads back what it writes.
+#include "common/ResStrings.cpp"
 #include "common/TextUtil.cpp"
 #include "service/CommaList.cpp"
 #include "service/tcpClient.cpp"
