@@ -24,6 +24,10 @@ std::string FormatTextKey(std::string_view section, unsigned n);
 // Gives every control below window (at every depth) whose Tag is 0 the Tag 65536.
 void MarkForTranslation(TControl& window);
 
+// Translates every sub-item of item at every depth, flags or not, each by its decimal
+// numeric key or its caption.
+void TranslateSubMenu(std::string_view section, TControl& item);
+
 // Replaces the texts and hints of the flagged controls below control, and of the items of
 // the menus it owns, by their translations in section.
 void TranslateControls(std::string_view section, TControl& control);
