@@ -1,0 +1,204 @@
+// Painting of the push buttons, image buttons, check boxes and radio buttons, each from the
+// state of its own window.
+#include "common/WinText_win.h"
+#include "ui/BaseForms.h"
+#include "ui/WinControls_win.h"
+
+namespace {
+
+COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
+
+std::wstring TextOf(HWND hwnd) {
+  const int len = ::GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), len + 1)));
+  return text;
+}
+
+struct TButtonState {
+  bool Pressed;
+  bool Hot;
+  bool Focused;
+  bool Enabled;
+  bool ShowFocus;
+  bool ShowAccel;
+};
+
+TButtonState StateOf(HWND hwnd, bool hot) {
+  const LRESULT state = ::SendMessageW(hwnd, BM_GETSTATE, 0, 0);
+  const LRESULT ui = ::SendMessageW(hwnd, WM_QUERYUISTATE, 0, 0);
+  return {(state & BST_PUSHED) != 0, hot || (state & BST_HOT) != 0, ::GetFocus() == hwnd,
+          ::IsWindowEnabled(hwnd) != FALSE, (ui & UISF_HIDEFOCUS) == 0, (ui & UISF_HIDEACCEL) == 0};
+}
+
+void RoundFrame(HDC dc, const RECT& rc, TColorValue color, int radius) {
+  HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(color));
+  HGDIOBJ oldPen = ::SelectObject(dc, pen);
+  HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
+  ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
+  ::SelectObject(dc, oldBrush);
+  ::SelectObject(dc, oldPen);
+  ::DeleteObject(pen);
+}
+
+void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text, RECT rc,
+                 UINT format) {
+  HGDIOBJ oldFont = ::SelectObject(dc, font);
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, Ref(color));
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format);
+  ::SelectObject(dc, oldFont);
+}
+
+}  // namespace
+
+void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
+  const TControl& m = c.Model();
+  const TButtonState s = StateOf(c.Handle(), c.Hot());
+  PaintParentBackground(c.Handle(), dc);
+  TColorValue top = SkinColor(m, "button.face.top", MakeColor(255, 255, 255));
+  TColorValue bottom = SkinColor(m, "button.face.bottom", MakeColor(221, 232, 232));
+  if (!s.Enabled) {
+    top = bottom = MakeColor(240, 240, 240);
+  } else if (s.Pressed) {
+    top = SkinColor(m, "button.pressed.top", MakeColor(190, 212, 212));
+    bottom = SkinColor(m, "button.pressed.bottom", MakeColor(225, 236, 236));
+  } else if (s.Hot) {
+    top = SkinColor(m, "button.hot.top", MakeColor(255, 255, 255));
+    bottom = SkinColor(m, "button.hot.bottom", MakeColor(200, 226, 228));
+  }
+  RECT face = rc;
+  ::InflateRect(&face, -1, -1);
+  HRGN clip = ::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, 6, 6);
+  ::SelectClipRgn(dc, clip);
+  FillGradient(dc, face, top, bottom);
+  ::SelectClipRgn(dc, nullptr);
+  ::DeleteObject(clip);
+  const TColorValue border = s.Enabled ? SkinColor(m, "button.border", MakeColor(90, 130, 135))
+                                       : MakeColor(180, 180, 180);
+  RoundFrame(dc, rc, border, 6);
+  if (m.Default && s.Enabled) {
+    RECT inner = rc;
+    ::InflateRect(&inner, -1, -1);
+    RoundFrame(dc, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), 5);
+  }
+  RECT text = rc;
+  if (s.Pressed) ::OffsetRect(&text, 1, 1);
+  const TColorValue color = s.Enabled ? m.Font().Color
+                                      : SkinColor(m, "button.disabled.text", MakeColor(100, 100, 100));
+  DrawCaption(dc, c.Form().Skin().Font(m.Font()), color, TextOf(c.Handle()), text,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX));
+  if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
+    RECT focus = rc;
+    ::InflateRect(&focus, -m.FocusInset, -m.FocusInset);
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::DrawFocusRect(dc, &focus);
+  }
+}
+
+void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
+  const TControl& m = c.Model();
+  const TButtonState s = StateOf(c.Handle(), c.Hot());
+  PaintParentBackground(c.Handle(), dc);
+  // The four pictures in a row of ids: normal, pointer over, pressed, disabled.
+  const int state = !s.Enabled ? 3 : s.Pressed ? 2 : s.Hot ? 1 : 0;
+  const int picture = m.Picture() ? m.Picture() + state : 0;
+  const std::wstring text = TextOf(c.Handle());
+  HFONT font = c.Form().Skin().Font(m.Font());
+  if (m.CaptionBelow) {
+    const SIZE size = c.Form().Skin().PictureSize(picture);
+    const int left = (rc.right - size.cx) / 2;
+    if (picture) DrawPicture(dc, c.Form().Skin(), picture, RECT{left, 2, left + size.cx, 2 + size.cy});
+    RECT caption{rc.left, 2 + (size.cy ? size.cy : 48) + 2, rc.right, rc.bottom};
+    DrawCaption(dc, font, m.Font().Color, text, caption, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
+  } else {
+    if (picture) {
+      DrawPicture(dc, c.Form().Skin(), picture, rc);
+    } else {
+      PaintPushButton(c, dc, rc);
+      return;
+    }
+    RECT caption = rc;
+    if (s.Pressed) ::OffsetRect(&caption, 1, 1);
+    DrawCaption(dc, font, m.Font().Color, text, caption,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+  if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
+    RECT focus = rc;
+    ::InflateRect(&focus, -m.FocusInset + 2, -m.FocusInset + 2);
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::DrawFocusRect(dc, &focus);
+  }
+}
+
+void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
+  const TControl& m = c.Model();
+  const bool item = hwnd != c.Handle();
+  const LONG style = ::GetWindowLongW(hwnd, GWL_STYLE);
+  const bool radio = (style & BS_TYPEMASK) == BS_AUTORADIOBUTTON || (style & BS_TYPEMASK) == BS_RADIOBUTTON;
+  const TButtonState s = StateOf(hwnd, item ? false : c.Hot());
+  const bool checked = ::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  PaintParentBackground(hwnd, dc);
+  const int box = 13;
+  const int top = (rc.bottom - box) / 2;
+  RECT square{rc.left + 1, top, rc.left + 1 + box, top + box};
+  const TColorValue border =
+      !s.Enabled ? MakeColor(170, 170, 170)
+                 : (s.Hot || s.Pressed) ? SkinColor(m, "check.hot.border", MakeColor(0, 80, 70))
+                                        : SkinColor(m, "check.border", MakeColor(90, 130, 135));
+  const TColorValue face = s.Pressed ? MakeColor(214, 230, 230) : SkinColor(m, "check.face", clWhite);
+  const TColorValue mark = s.Enabled ? SkinColor(m, "check.mark", MakeColor(0, 80, 70)) : MakeColor(150, 150, 150);
+  HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(border));
+  HBRUSH brush = ::CreateSolidBrush(Ref(face));
+  HGDIOBJ oldPen = ::SelectObject(dc, pen);
+  HGDIOBJ oldBrush = ::SelectObject(dc, brush);
+  if (radio)
+    ::Ellipse(dc, square.left, square.top, square.right, square.bottom);
+  else
+    ::RoundRect(dc, square.left, square.top, square.right, square.bottom, 3, 3);
+  ::SelectObject(dc, oldBrush);
+  ::SelectObject(dc, oldPen);
+  ::DeleteObject(brush);
+  ::DeleteObject(pen);
+  if (checked) {
+    if (radio) {
+      HBRUSH dot = ::CreateSolidBrush(Ref(mark));
+      HGDIOBJ old = ::SelectObject(dc, dot);
+      HGDIOBJ nopen = ::SelectObject(dc, ::GetStockObject(NULL_PEN));
+      ::Ellipse(dc, square.left + 3, square.top + 3, square.right - 2, square.bottom - 2);
+      ::SelectObject(dc, nopen);
+      ::SelectObject(dc, old);
+      ::DeleteObject(dot);
+    } else {
+      HPEN markPen = ::CreatePen(PS_SOLID, 2, Ref(mark));
+      HGDIOBJ old = ::SelectObject(dc, markPen);
+      const POINT tick[] = {{square.left + 3, square.top + 6},
+                            {square.left + 5, square.top + 9},
+                            {square.left + 10, square.top + 3}};
+      ::Polyline(dc, tick, 3);
+      ::SelectObject(dc, old);
+      ::DeleteObject(markPen);
+    }
+  }
+  RECT text{square.right + 5, rc.top, rc.right, rc.bottom};
+  const std::wstring caption = TextOf(hwnd);
+  const TColorValue color = s.Enabled ? (item ? m.Font().Color : SkinColor(m, "check.text", m.Font().Color))
+                                      : SkinColor(m, "check.disabled.text", MakeColor(140, 140, 140));
+  const TFontSpec& font = m.Font();
+  DrawCaption(dc, c.Form().Skin().Font(font), color, caption, text,
+              DT_LEFT | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX));
+  if (s.Focused && s.ShowFocus) {
+    RECT measure = text;
+    HGDIOBJ oldFont = ::SelectObject(dc, c.Form().Skin().Font(font));
+    ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &measure,
+                DT_LEFT | DT_SINGLELINE | DT_CALCRECT);
+    ::SelectObject(dc, oldFont);
+    const int h = measure.bottom - measure.top;
+    RECT focus{text.left - 2, (rc.bottom - h) / 2 - 1, measure.right + 2, (rc.bottom + h) / 2 + 1};
+    ::SetTextColor(dc, RGB(0, 0, 0));
+    ::SetBkColor(dc, RGB(255, 255, 255));
+    ::DrawFocusRect(dc, &focus);
+  }
+}

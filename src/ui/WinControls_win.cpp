@@ -1,0 +1,446 @@
+#include "ui/WinControls_win.h"
+
+#include "common/WinText_win.h"
+#include "ui/WinForm_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr UINT_PTR kSubclassId = 0x51424B;  // one subclass of ours per control window
+const wchar_t kControlProp[] = L"QuorSkinControl";
+
+LRESULT CALLBACK ControlSubclass(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR,
+                                 DWORD_PTR ref) noexcept {
+  auto* control = reinterpret_cast<TWinControl*>(ref);
+  try {
+    return control->SubclassProc(hwnd, msg, wp, lp);
+  } catch (...) {
+    // Painting and state sync never throw on purpose; nothing may cross into the system.
+  }
+  return ::DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+bool IsContainer(TControlKind kind) {
+  return kind == TControlKind::Panel || kind == TControlKind::GroupBox ||
+         kind == TControlKind::RadioGroup || kind == TControlKind::CheckGroup;
+}
+
+bool IsButtonClass(TControlKind kind) {
+  switch (kind) {
+    case TControlKind::Button:
+    case TControlKind::ImageButton:
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
+    case TControlKind::GroupBox:
+    case TControlKind::RadioGroup:
+    case TControlKind::CheckGroup:
+      return true;
+    default:
+      return false;
+  }
+}
+
+COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
+
+}  // namespace
+
+HFONT TSkinCache::Font(const TFontSpec& spec) {
+  std::string face = spec.Name;
+  bool bold = spec.Bold;
+  // "Arial Bold" names a face and a weight; the font mapper knows the family only.
+  const std::string boldSuffix = " Bold";
+  if (face.size() > boldSuffix.size() &&
+      face.compare(face.size() - boldSuffix.size(), boldSuffix.size(), boldSuffix) == 0) {
+    face.resize(face.size() - boldSuffix.size());
+    bold = true;
+  }
+  const std::string key = face + '|' + std::to_string(spec.Height) + (bold ? "|b" : "|n");
+  auto it = FFonts.find(key);
+  if (it != FFonts.end()) return it->second.get();
+  LOGFONTW lf{};
+  lf.lfHeight = spec.Height;
+  lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+  lf.lfCharSet = DEFAULT_CHARSET;
+  lf.lfQuality = CLEARTYPE_QUALITY;
+  const std::wstring wface = Utf8ToWide(face);
+  wcsncpy(lf.lfFaceName, wface.c_str(), LF_FACESIZE - 1);
+  HFONT font = ::CreateFontIndirectW(&lf);
+  FFonts.emplace(key, TScopedGdiObject<HFONT>(font));
+  return font;
+}
+
+HBITMAP TSkinCache::Picture(int id) {
+  if (id == 0) return nullptr;
+  auto it = FPictures.find(id);
+  if (it != FPictures.end()) return it->second.get();
+  HBITMAP bmp = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
+                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  if (bmp) {
+    // AlphaBlend wants premultiplied colours; the resources carry straight alpha.
+    DIBSECTION dib{};
+    if (::GetObjectW(bmp, sizeof dib, &dib) == sizeof dib && dib.dsBm.bmBitsPixel == 32 &&
+        dib.dsBm.bmBits) {
+      auto* px = static_cast<BYTE*>(dib.dsBm.bmBits);
+      const size_t count = static_cast<size_t>(dib.dsBm.bmWidth) * std::abs(dib.dsBm.bmHeight);
+      for (size_t i = 0; i < count; ++i, px += 4) {
+        const unsigned a = px[3];
+        px[0] = static_cast<BYTE>(px[0] * a / 255);
+        px[1] = static_cast<BYTE>(px[1] * a / 255);
+        px[2] = static_cast<BYTE>(px[2] * a / 255);
+      }
+    }
+  }
+  FPictures.emplace(id, TScopedGdiObject<HBITMAP>(bmp));
+  return bmp;
+}
+
+SIZE TSkinCache::PictureSize(int id) {
+  BITMAP bm{};
+  HBITMAP bmp = Picture(id);
+  if (!bmp || !::GetObjectW(bmp, sizeof bm, &bm)) return {0, 0};
+  return {bm.bmWidth, std::abs(bm.bmHeight)};
+}
+
+void FillSolid(HDC dc, const RECT& rc, TColorValue color) {
+  const COLORREF old = ::SetBkColor(dc, Ref(color));
+  ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
+  ::SetBkColor(dc, old);
+}
+
+void FillGradient(HDC dc, const RECT& rc, TColorValue top, TColorValue bottom) {
+  TRIVERTEX v[2] = {};
+  v[0].x = rc.left;
+  v[0].y = rc.top;
+  v[0].Red = static_cast<COLOR16>((top & 0xFF) << 8);
+  v[0].Green = static_cast<COLOR16>(((top >> 8) & 0xFF) << 8);
+  v[0].Blue = static_cast<COLOR16>(((top >> 16) & 0xFF) << 8);
+  v[1].x = rc.right;
+  v[1].y = rc.bottom;
+  v[1].Red = static_cast<COLOR16>((bottom & 0xFF) << 8);
+  v[1].Green = static_cast<COLOR16>(((bottom >> 8) & 0xFF) << 8);
+  v[1].Blue = static_cast<COLOR16>(((bottom >> 16) & 0xFF) << 8);
+  GRADIENT_RECT g{0, 1};
+  ::GradientFill(dc, v, 2, &g, 1, GRADIENT_FILL_RECT_V);
+}
+
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed) {
+  HBITMAP bmp = cache.Picture(id);
+  if (!bmp) return;
+  const SIZE size = cache.PictureSize(id);
+  HDC mem = ::CreateCompatibleDC(dc);
+  HGDIOBJ old = ::SelectObject(mem, bmp);
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(greyed ? 110 : 255), AC_SRC_ALPHA};
+  ::AlphaBlend(dc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem, 0, 0, size.cx,
+               size.cy, blend);
+  ::SelectObject(mem, old);
+  ::DeleteDC(mem);
+}
+
+TWinControl::TWinControl(TWinForm& form, TControl& model, int id)
+    : FForm(form), FModel(model), FId(id) {
+  FModel.Peer = this;
+}
+
+TWinControl::~TWinControl() {
+  if (FModel.Peer == this) FModel.Peer = nullptr;
+  if (FHandle) {
+    ::RemoveWindowSubclass(FHandle, &ControlSubclass, kSubclassId);
+    ::RemovePropW(FHandle, kControlProp);
+  }
+}
+
+void TWinControl::Create(HWND parent, POINT offset) {
+  FOffset = offset;
+  const TControlKind kind = FModel.Kind();
+  const wchar_t* cls = L"STATIC";
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  DWORD exStyle = 0;
+  switch (kind) {
+    case TControlKind::Button:
+    case TControlKind::ImageButton:
+      cls = L"BUTTON";
+      style |= BS_PUSHBUTTON | WS_TABSTOP;
+      break;
+    case TControlKind::CheckBox:
+      cls = L"BUTTON";
+      style |= BS_AUTOCHECKBOX | WS_TABSTOP;
+      break;
+    case TControlKind::RadioButton:
+      cls = L"BUTTON";
+      style |= BS_AUTORADIOBUTTON | WS_TABSTOP;
+      break;
+    case TControlKind::GroupBox:
+    case TControlKind::RadioGroup:
+    case TControlKind::CheckGroup:
+      cls = L"BUTTON";
+      style |= BS_GROUPBOX | WS_CLIPCHILDREN;
+      exStyle |= WS_EX_CONTROLPARENT;
+      break;
+    case TControlKind::ProgressBar:
+      cls = PROGRESS_CLASSW;
+      break;
+    case TControlKind::Panel:
+      style |= WS_CLIPCHILDREN;
+      exStyle |= WS_EX_CONTROLPARENT;
+      break;
+    case TControlKind::Label:
+      style |= SS_NOTIFY;
+      break;
+    default:
+      break;
+  }
+  if (FModel.Visible()) style |= WS_VISIBLE;
+  if (!FModel.Enabled()) style |= WS_DISABLED;
+  const TBounds& b = FModel.Bounds();
+  FHandle = ::CreateWindowExW(exStyle, cls, Utf8ToWide(FModel.Text()).c_str(), style,
+                              offset.x + b.Left, offset.y + b.Top, b.Width, b.Height, parent,
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(FId)),
+                              ::GetModuleHandleW(nullptr), nullptr);
+  if (!FHandle) return;
+  ::SetPropW(FHandle, kControlProp, this);
+  ::SetWindowSubclass(FHandle, &ControlSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FForm.Skin().Font(FModel.Font())), FALSE);
+  // Pictures lie below their siblings, as they are painted with the parent's background.
+  if (kind == TControlKind::Image)
+    ::SetWindowPos(FHandle, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  if (kind == TControlKind::ProgressBar) {
+    ::SendMessageW(FHandle, PBM_SETRANGE32, FModel.Min, FModel.Max);
+    ::SendMessageW(FHandle, PBM_SETPOS, FModel.Position(), 0);
+  }
+  if (FModel.IsCheckBox()) ::SendMessageW(FHandle, BM_SETCHECK, FModel.Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (kind == TControlKind::RadioGroup || kind == TControlKind::CheckGroup) CreateItems();
+}
+
+void TWinControl::CreateItems() {
+  const bool radio = FModel.Kind() == TControlKind::RadioGroup;
+  const TBounds& b = FModel.Bounds();
+  const int count = static_cast<int>(FModel.Items().size());
+  const int top = 16;
+  const int step = count > 0 ? std::max(17, (b.Height - top - 4) / count) : 0;
+  HFONT font = FForm.Skin().Font(FModel.Font());
+  for (int i = 0; i < count; ++i) {
+    DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS |
+                  (radio ? BS_AUTORADIOBUTTON : BS_AUTOCHECKBOX);
+    if (i == 0) style |= WS_GROUP | WS_TABSTOP;
+    if (!FModel.Enabled()) style |= WS_DISABLED;
+    HWND item = ::CreateWindowExW(
+        0, L"BUTTON", Utf8ToWide(FModel.Items()[static_cast<size_t>(i)]).c_str(), style, 10,
+        top + i * step, b.Width - 16, std::min(step, 20), FHandle,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(FId + 1 + i)), ::GetModuleHandleW(nullptr),
+        nullptr);
+    ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    ::SetPropW(item, kControlProp, this);
+    ::SetWindowSubclass(item, &ControlSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    FItems.push_back(item);
+  }
+  SyncItems();
+}
+
+void TWinControl::SyncItems() {
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    if (i < FModel.Items().size()) ::SetWindowTextW(FItems[i], Utf8ToWide(FModel.Items()[i]).c_str());
+    if (FModel.Kind() == TControlKind::RadioGroup)
+      ::SendMessageW(FItems[i], BM_SETCHECK,
+                     static_cast<int>(i) == FModel.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+    ::EnableWindow(FItems[i], FModel.Enabled());
+    ::InvalidateRect(FItems[i], nullptr, FALSE);
+  }
+}
+
+void TWinControl::Repaint() {
+  if (FHandle) ::RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+void TWinControl::ControlChanged(TChange what) {
+  if (!FHandle) return;
+  switch (what) {
+    case TChange::Text:
+      ::SetWindowTextW(FHandle, Utf8ToWide(FModel.Text()).c_str());
+      break;
+    case TChange::Enabled:
+      ::EnableWindow(FHandle, FModel.Enabled());
+      SyncItems();
+      break;
+    case TChange::Visible:
+      ::ShowWindow(FHandle, FModel.Visible() ? SW_SHOWNA : SW_HIDE);
+      if (HWND parent = ::GetParent(FHandle)) ::InvalidateRect(parent, nullptr, FALSE);
+      break;
+    case TChange::Checked:
+      if (FModel.IsCheckBox())
+        ::SendMessageW(FHandle, BM_SETCHECK, FModel.Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+      SyncItems();
+      break;
+    case TChange::Bounds: {
+      const TBounds& b = FModel.Bounds();
+      ::SetWindowPos(FHandle, nullptr, FOffset.x + b.Left, FOffset.y + b.Top, b.Width, b.Height,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      break;
+    }
+    case TChange::Font:
+      ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FForm.Skin().Font(FModel.Font())), FALSE);
+      for (HWND item : FItems)
+        ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(FForm.Skin().Font(FModel.Font())), FALSE);
+      break;
+    case TChange::Items:
+      SyncItems();
+      break;
+    case TChange::Position:
+      ::SendMessageW(FHandle, PBM_SETPOS, FModel.Position(), 0);
+      break;
+    default:
+      break;
+  }
+  Repaint();
+  if (FModel.Kind() == TControlKind::Image || what == TChange::Picture) {
+    // A picture is part of its parent's background: the siblings over it repaint too.
+    if (HWND parent = ::GetParent(FHandle))
+      ::RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  }
+}
+
+void TWinControl::PaintBackground(HDC dc, const RECT& client) {
+  const TControlKind kind = FModel.Kind();
+  if (kind == TControlKind::GroupBox || kind == TControlKind::RadioGroup ||
+      kind == TControlKind::CheckGroup) {
+    PaintGroupBox(*this, dc, client);
+    return;
+  }
+  if (FModel.Color() == clNone || FModel.Transparent)
+    PaintParentBackground(FHandle, dc);
+  else
+    FillSolid(dc, client, FModel.Color());
+  // Pictures on a panel are part of its background, as their transparent siblings show them.
+  for (auto& child : FModel.Children()) {
+    if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
+    const TBounds& b = child->Bounds();
+    DrawPicture(dc, FForm.Skin(), child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height});
+  }
+}
+
+void TWinControl::Paint(HDC dc, const RECT& client) {
+  switch (FModel.Kind()) {
+    case TControlKind::Button: PaintPushButton(*this, dc, client); break;
+    case TControlKind::ImageButton: PaintImageButton(*this, dc, client); break;
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton: PaintCheckBox(*this, FHandle, dc, client); break;
+    case TControlKind::Label: PaintLabel(*this, dc, client); break;
+    case TControlKind::ProgressBar: PaintProgressBar(*this, dc, client); break;
+    case TControlKind::Image: PaintParentBackground(FHandle, dc); break;
+    default: PaintBackground(dc, client); break;
+  }
+}
+
+void PaintParentBackground(HWND child, HDC dc) {
+  HWND parent = ::GetParent(child);
+  if (!parent) return;
+  POINT origin{0, 0};
+  ::MapWindowPoints(child, parent, &origin, 1);
+  POINT old{};
+  ::OffsetViewportOrgEx(dc, -origin.x, -origin.y, &old);
+  ::SendMessageW(parent, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT | PRF_ERASEBKGND);
+  ::SetViewportOrgEx(dc, old.x, old.y, nullptr);
+}
+
+LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  const bool item = hwnd != FHandle;  // a radio group's item
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = ::BeginPaint(hwnd, &ps);
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      if (!::IsRectEmpty(&ps.rcPaint) && client.right > 0 && client.bottom > 0) {
+        // Paint into a buffer and show it at once: nothing flickers.
+        HDC mem = ::CreateCompatibleDC(dc);
+        HBITMAP bmp = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+        HGDIOBJ old = ::SelectObject(mem, bmp);
+        ::IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+        if (item)
+          PaintCheckBox(*this, hwnd, mem, client);
+        else
+          Paint(mem, client);
+        ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+                 ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+        ::SelectObject(mem, old);
+        ::DeleteObject(bmp);
+        ::DeleteDC(mem);
+      }
+      ::EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      HDC dc = reinterpret_cast<HDC>(wp);
+      if (item)
+        PaintCheckBox(*this, hwnd, dc, client);
+      else if (IsContainer(FModel.Kind()))
+        PaintBackground(dc, client);
+      else
+        Paint(dc, client);
+      return 0;
+    }
+    case WM_COMMAND:
+      // Notifications of the children go to the form, which knows every control by id.
+      if (HWND root = ::GetAncestor(hwnd, GA_ROOT)) return ::SendMessageW(root, WM_COMMAND, wp, lp);
+      return 0;
+    case WM_SETCURSOR:
+      if (FModel.HandCursor && !item) {
+        ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        return TRUE;
+      }
+      break;
+    case WM_MOUSEMOVE:
+      if (!FTracking) {
+        TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
+        FTracking = ::TrackMouseEvent(&t) != FALSE;
+      }
+      if (!FHot) {
+        FHot = true;
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+      }
+      break;
+    case WM_MOUSELEAVE:
+      FTracking = false;
+      FHot = false;
+      ::InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    case WM_NCDESTROY:
+      ::RemovePropW(hwnd, kControlProp);
+      ::RemoveWindowSubclass(hwnd, &ControlSubclass, kSubclassId);
+      if (hwnd == FHandle) FHandle = nullptr;
+      return ::DefSubclassProc(hwnd, msg, wp, lp);
+    default:
+      break;
+  }
+  const LRESULT result = ::DefSubclassProc(hwnd, msg, wp, lp);
+  if (IsButtonClass(FModel.Kind())) {
+    // The system's button draws itself on these; ours paints over it at once.
+    switch (msg) {
+      case WM_SETFOCUS:
+      case WM_KILLFOCUS:
+      case WM_ENABLE:
+      case WM_SETTEXT:
+      case BM_SETSTATE:
+      case BM_SETCHECK:
+      case WM_LBUTTONDOWN:
+      case WM_LBUTTONDBLCLK:
+      case WM_LBUTTONUP:
+      case WM_KEYDOWN:
+      case WM_KEYUP:
+      case WM_UPDATEUISTATE:
+      case WM_CAPTURECHANGED:
+      case BM_SETSTYLE:
+        ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        break;
+      default:
+        break;
+    }
+  }
+  return result;
+}

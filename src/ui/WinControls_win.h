@@ -1,0 +1,98 @@
+// The Win32 side of the skinned controls: each model control mirrored in a real child window
+// of the standard class (BUTTON, STATIC, msctls_progress32), subclassed and painted from its
+// own state with the theme's colours; containers reflect notifications to the form
+// (Windows-only header).
+#pragma once
+
+#include "common/ScopedHandle_win.h"
+#include "common/WinApi.h"
+#include "ui/Controls.h"
+
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TWinForm;
+
+// One owner per font, brush and picture of the skin: created on first use, freed with it.
+class TSkinCache {
+ public:
+  // The font of spec ("<Face> Bold" asks for the face in bold).
+  HFONT Font(const TFontSpec& spec);
+  // The picture resource id of the program as a premultiplied 32-bit DIB, or null.
+  HBITMAP Picture(int id);
+  // Size of a picture, {0, 0} when missing.
+  SIZE PictureSize(int id);
+
+ private:
+  std::map<std::string, TScopedGdiObject<HFONT>> FFonts;
+  std::map<int, TScopedGdiObject<HBITMAP>> FPictures;
+};
+
+// The theme colour named key of control's theme, or builtIn when the control has none.
+TColorValue SkinColor(const TControl& control, std::string_view key, TColorValue builtIn);
+
+// Fills rc of dc with a vertical gradient from top to bottom colour.
+void FillGradient(HDC dc, const RECT& rc, TColorValue top, TColorValue bottom);
+// Fills rc with one colour.
+void FillSolid(HDC dc, const RECT& rc, TColorValue color);
+// Draws picture id at rc (stretched to it), alpha-blended; greyed when disabled.
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed = false);
+
+// A model control and its window.
+class TWinControl final : public IControlPeer {
+ public:
+  TWinControl(TWinForm& form, TControl& model, int id);
+  ~TWinControl() override;
+  TWinControl(const TWinControl&) = delete;
+  TWinControl& operator=(const TWinControl&) = delete;
+
+  // Creates the window as a child of parent at the model's bounds shifted by offset.
+  void Create(HWND parent, POINT offset);
+  void ControlChanged(TChange what) override;
+
+  TControl& Model() const noexcept { return FModel; }
+  HWND Handle() const noexcept { return FHandle; }
+  int Id() const noexcept { return FId; }
+  // Windows of a radio group's items, in item order.
+  const std::vector<HWND>& ItemWindows() const noexcept { return FItems; }
+  // Whether the pointer is over the control.
+  bool Hot() const noexcept { return FHot; }
+  TWinForm& Form() const noexcept { return FForm; }
+
+  // Paints the control into dc (a buffer of the client size).
+  void Paint(HDC dc, const RECT& client);
+  // Paints what a transparent child at childRect (in this window's client coordinates)
+  // shows through: the background and the pictures below it.
+  void PaintBackground(HDC dc, const RECT& client);
+
+  LRESULT SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+ private:
+  void CreateItems();
+  void SyncItems();
+  void Repaint();
+
+  TWinForm& FForm;
+  TControl& FModel;
+  int FId;
+  HWND FHandle = nullptr;
+  POINT FOffset{};
+  bool FHot = false;
+  bool FTracking = false;
+  std::vector<HWND> FItems;
+};
+
+// Paints what a window shows behind its transparent children: its parent chain's
+// background, offset to the child.
+void PaintParentBackground(HWND child, HDC dc);
+
+// Paint routines of the control kinds (one file each).
+void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc);
+void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc);
+void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc);
+void PaintLabel(TWinControl& c, HDC dc, const RECT& rc);
+void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc);
+void PaintProgressBar(TWinControl& c, HDC dc, const RECT& rc);

@@ -1,0 +1,436 @@
+#include "ui/WinForm_win.h"
+
+#include "common/WinText_win.h"
+#include "ui/BaseForms.h"
+#include "ui/WindowProc_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+namespace {
+
+const wchar_t kFormProp[] = L"QuorSkinForm";
+constexpr int kTitleBarHeight = 26;
+constexpr int kFrameBorder = 3;
+constexpr int kCornerRadius = 13;
+
+COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
+
+// A colour a share of the way from a towards white (share in 0..255).
+TColorValue Lighter(TColorValue a, int share) {
+  auto mix = [share](unsigned v) { return static_cast<uint8_t>(v + (255 - v) * share / 255); };
+  return MakeColor(mix(a & 0xFF), mix((a >> 8) & 0xFF), mix((a >> 16) & 0xFF));
+}
+
+void EnsureCommonControls() {
+  static const bool done = [] {
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    return ::InitCommonControlsEx(&icc) != FALSE;
+  }();
+  (void)done;
+}
+
+// The controls of root in creation order, frames included (they have no window).
+void Collect(TControl& root, std::vector<TControl*>& out) {
+  for (auto& c : root.Children()) {
+    out.push_back(c.get());
+    Collect(*c, out);
+  }
+}
+
+}  // namespace
+
+TWinForm* FormOfWindow(HWND hwnd) {
+  if (!hwnd) return nullptr;
+  HWND root = ::GetAncestor(hwnd, GA_ROOT);
+  return root ? static_cast<TWinForm*>(::GetPropW(root, kFormProp)) : nullptr;
+}
+
+TWinForm::TWinForm(TControl& root, TfmBaseUI* frame, HWND owner)
+    : FRoot(root), FFrame(frame), FOwner(owner) {
+  EnsureCommonControls();
+  const std::wstring cls = Utf8ToWide(root.Name());
+  RegisterWindowClass<TWinForm>(cls.c_str(), CS_DBLCLKS);
+  const TBounds& b = root.Bounds();
+  const int x = (::GetSystemMetrics(SM_CXSCREEN) - b.Width) / 2;
+  const int y = (::GetSystemMetrics(SM_CYSCREEN) - b.Height) / 2;
+  DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU;
+  if (frame && frame->ShowFrameButtons) style |= WS_MINIMIZEBOX;
+  ::CreateWindowExW(WS_EX_CONTROLPARENT, cls.c_str(), Utf8ToWide(root.Text()).c_str(), style, x, y,
+                    b.Width, b.Height, owner, nullptr, ::GetModuleHandleW(nullptr), this);
+  if (!FHandle) return;
+  ::SetPropW(FHandle, kFormProp, this);
+  root.SetBounds({x, y, b.Width, b.Height});
+  Realize(root, FHandle, POINT{0, 0});
+  UpdateRegion();
+}
+
+TWinForm::~TWinForm() {
+  // The controls let go of their windows before the windows go.
+  if (FHandle) {
+    ::RemovePropW(FHandle, kFormProp);
+    HWND h = FHandle;
+    FControls.clear();
+    ::DestroyWindow(h);
+  }
+  FControls.clear();
+}
+
+void TWinForm::Realize(TControl& model, HWND parent, POINT offset) {
+  for (auto& child : model.Children()) {
+    if (child->Kind() == TControlKind::Frame) {
+      // The frame is drawn by the form itself; its children live in the form's window.
+      Realize(*child, parent, POINT{offset.x + child->Bounds().Left, offset.y + child->Bounds().Top});
+      continue;
+    }
+    if (child->Kind() == TControlKind::Menu || child->Kind() == TControlKind::ImageList ||
+        child->Kind() == TControlKind::MenuItem)
+      continue;
+    const int id = FNextId;
+    FNextId += 1 + static_cast<int>(child->Items().size());
+    auto control = std::make_unique<TWinControl>(*this, *child, id);
+    control->Create(parent, offset);
+    HWND hwnd = control->Handle();
+    FControls.push_back(std::move(control));
+    if (hwnd) Realize(*child, hwnd, POINT{0, 0});
+  }
+}
+
+TWinControl* TWinForm::ById(int id) const {
+  for (const auto& c : FControls)
+    if (id >= c->Id() && id <= c->Id() + static_cast<int>(c->ItemWindows().size())) return c.get();
+  return nullptr;
+}
+
+HWND TWinForm::WindowOf(const TControl& model) const {
+  for (const auto& c : FControls)
+    if (&c->Model() == &model) return c->Handle();
+  return nullptr;
+}
+
+void TWinForm::FocusControl(const TControl& model) {
+  if (HWND hwnd = WindowOf(model)) ::SetFocus(hwnd);
+}
+
+void TWinForm::Show() {
+  if (!FHandle) return;
+  ::ShowWindow(FHandle, SW_SHOW);
+  ::SetForegroundWindow(FHandle);
+  // The keyboard focus starts on the first control, in creation order, that takes it.
+  std::vector<TControl*> order;
+  Collect(FRoot, order);
+  for (TControl* c : order) {
+    HWND hwnd = WindowOf(*c);
+    if (hwnd && (::GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP) && ::IsWindowVisible(hwnd) &&
+        ::IsWindowEnabled(hwnd)) {
+      ::SetFocus(hwnd);
+      break;
+    }
+  }
+  ::UpdateWindow(FHandle);
+}
+
+int TWinForm::ShowModal() {
+  if (!FHandle) return 2;
+  ModalResult = 0;
+  FModal = true;
+  const bool ownerEnabled = FOwner && ::IsWindowEnabled(FOwner);
+  if (ownerEnabled) ::EnableWindow(FOwner, FALSE);
+  Show();
+  RunMessageLoop([this] { return ModalResult != 0 || !FHandle; });
+  // The owner comes back before this window goes, so the activation returns to it.
+  if (ownerEnabled) ::EnableWindow(FOwner, TRUE);
+  if (FHandle) ::ShowWindow(FHandle, SW_HIDE);
+  FModal = false;
+  return ModalResult != 0 ? ModalResult : 2;
+}
+
+void TWinForm::Close(int result) {
+  if (FModal) {
+    ModalResult = result;
+    return;
+  }
+  if (FHandle) ::PostMessageW(FHandle, WM_CLOSE, 0, 0);
+}
+
+void TWinForm::Command(int id, int code, HWND from) {
+  if (id == IDCANCEL && (!from || !ById(id))) {
+    // Escape presses the first Escape button in creation order; without one nothing happens.
+    std::vector<TControl*> order;
+    Collect(FRoot, order);
+    for (TControl* c : order)
+      if (c->Cancel && c->Visible() && c->Enabled()) {
+        Command(::GetDlgCtrlID(WindowOf(*c)), BN_CLICKED, WindowOf(*c));
+        return;
+      }
+    return;
+  }
+  TWinControl* control = ById(id);
+  if (!control || (code != BN_CLICKED && code != BN_DOUBLECLICKED) || code == BN_DOUBLECLICKED) {
+    if (!control || code != BN_CLICKED) return;
+  }
+  TControl& m = control->Model();
+  if (!m.Enabled()) return;
+  if (m.Kind() == TControlKind::RadioGroup) {
+    const int index = id - control->Id() - 1;
+    if (index >= 0) m.ClickItem(index);
+    return;
+  }
+  if (m.Kind() == TControlKind::CheckGroup) {
+    if (m.OnClick) m.OnClick();
+    return;
+  }
+  if (m.IsCheckBox()) {
+    // The system's check box has already changed its state.
+    m.SetChecked(::SendMessageW(control->Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED);
+    if (m.OnClick) m.OnClick();
+    return;
+  }
+  if (m.OnClick) m.OnClick();
+  if (m.ModalResult != 0) Close(m.ModalResult);
+}
+
+RECT TWinForm::CloseSpot() const {
+  const int w = FRoot.Bounds().Width;
+  return RECT{w - kFrameBorder - 4 - 22, 4, w - kFrameBorder - 4, 4 + 18};
+}
+
+RECT TWinForm::MinimizeSpot() const {
+  RECT r = CloseSpot();
+  ::OffsetRect(&r, -24, 0);
+  return r;
+}
+
+void TWinForm::UpdateRegion() {
+  if (!FHandle || !FFrame) return;
+  RECT rc;
+  ::GetWindowRect(FHandle, &rc);
+  // Round top corners only: the rounded rectangle reaches below the bottom edge.
+  HRGN region = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1,
+                                     rc.bottom - rc.top + kCornerRadius + 1, kCornerRadius,
+                                     kCornerRadius);
+  // The system owns the region from here on.
+  if (!::SetWindowRgn(FHandle, region, TRUE)) ::DeleteObject(region);
+}
+
+void TWinForm::PaintForm(HDC dc, const RECT& client) {
+  if (FFrame) {
+    const TControl& frame = *FFrame->fmBase;
+    const TColorValue border = SkinColor(frame, "frame.border", frame.BorderColor());
+    FillSolid(dc, client, SkinColor(frame, "frame.face", frame.Color()));
+    RECT title{0, 0, client.right, kTitleBarHeight};
+    FillGradient(dc, title, SkinColor(frame, "frame.titlebar.top", Lighter(border, 70)),
+                 SkinColor(frame, "frame.titlebar.bottom", border));
+    // A thin light line under the top edge gives the bar some depth.
+    HPEN shine = ::CreatePen(PS_SOLID, 1, Ref(Lighter(border, 150)));
+    HGDIOBJ oldPen = ::SelectObject(dc, shine);
+    ::MoveToEx(dc, kCornerRadius / 2, 1, nullptr);
+    ::LineTo(dc, client.right - kCornerRadius / 2, 1);
+    ::SelectObject(dc, oldPen);
+    ::DeleteObject(shine);
+    RECT edge{0, kTitleBarHeight, kFrameBorder, client.bottom};
+    FillSolid(dc, edge, border);
+    edge = RECT{client.right - kFrameBorder, kTitleBarHeight, client.right, client.bottom};
+    FillSolid(dc, edge, border);
+    edge = RECT{0, client.bottom - kFrameBorder, client.right, client.bottom};
+    FillSolid(dc, edge, border);
+    // The caption.
+    const std::wstring caption = Utf8ToWide(frame.Text());
+    HGDIOBJ oldFont = ::SelectObject(dc, FSkin.Font(frame.Font()));
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, Ref(SkinColor(frame, "frame.caption.text", frame.Font().Color)));
+    RECT text{8, 0, FFrame->ShowFrameButtons ? MinimizeSpot().left - 4 : client.right - 8, kTitleBarHeight};
+    ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
+                DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    ::SelectObject(dc, oldFont);
+    if (FFrame->ShowFrameButtons) {
+      for (int which = 1; which <= 2; ++which) {
+        const RECT spot = which == 1 ? MinimizeSpot() : CloseSpot();
+        const bool pressed = FPressedButton == which && FHotButton == which;
+        const bool hot = FHotButton == which;
+        TColorValue face = SkinColor(frame, "frame.button.face", Lighter(border, 40));
+        if (hot) face = which == 2 ? MakeColor(212, 64, 52) : SkinColor(frame, "frame.button.hot", Lighter(border, 100));
+        if (pressed) face = which == 2 ? MakeColor(170, 40, 32) : border;
+        HBRUSH brush = ::CreateSolidBrush(Ref(face));
+        HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(Lighter(border, 160)));
+        HGDIOBJ ob = ::SelectObject(dc, brush);
+        HGDIOBJ op = ::SelectObject(dc, pen);
+        ::RoundRect(dc, spot.left, spot.top, spot.right, spot.bottom, 5, 5);
+        ::SelectObject(dc, op);
+        ::SelectObject(dc, ob);
+        ::DeleteObject(pen);
+        ::DeleteObject(brush);
+        HPEN glyph = ::CreatePen(PS_SOLID, 2, Ref(SkinColor(frame, "frame.button.glyph", clWhite)));
+        op = ::SelectObject(dc, glyph);
+        const int cx = (spot.left + spot.right) / 2, cy = (spot.top + spot.bottom) / 2;
+        if (which == 1) {
+          ::MoveToEx(dc, cx - 5, cy + 4, nullptr);
+          ::LineTo(dc, cx + 5, cy + 4);
+        } else {
+          ::MoveToEx(dc, cx - 4, cy - 4, nullptr);
+          ::LineTo(dc, cx + 5, cy + 5);
+          ::MoveToEx(dc, cx + 4, cy - 4, nullptr);
+          ::LineTo(dc, cx - 5, cy + 5);
+        }
+        ::SelectObject(dc, op);
+        ::DeleteObject(glyph);
+      }
+    }
+  } else {
+    FillSolid(dc, client, FRoot.Color() != clNone ? FRoot.Color() : clWhite);
+  }
+  // Pictures directly on the form are part of its background.
+  for (auto& child : FRoot.Children()) {
+    if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
+    const TBounds& b = child->Bounds();
+    DrawPicture(dc, FSkin, child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height});
+  }
+}
+
+bool TWinForm::PreTranslate(MSG& msg) {
+  if (!FHandle) return false;
+  if (OnKey && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST &&
+      (msg.hwnd == FHandle || ::IsChild(FHandle, msg.hwnd)))
+    OnKey(msg);
+  return ::IsDialogMessageW(FHandle, &msg) != FALSE;
+}
+
+void TWinForm::PressFrameButton(int which) {
+  if (which == 2) {
+    ::SendMessageW(FHandle, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else if (which == 1) {
+    ::SendMessageW(FHandle, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  }
+}
+
+LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+  if (OnMessage) {
+    bool handled = false;
+    const LRESULT r = OnMessage(msg, wp, lp, handled);
+    if (handled) return r;
+  }
+  switch (msg) {
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT ps;
+      HDC dc = ::BeginPaint(hwnd, &ps);
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      HDC mem = ::CreateCompatibleDC(dc);
+      HBITMAP bmp = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+      HGDIOBJ old = ::SelectObject(mem, bmp);
+      PaintForm(mem, client);
+      ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+               ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+      ::SelectObject(mem, old);
+      ::DeleteObject(bmp);
+      ::DeleteDC(mem);
+      ::EndPaint(hwnd, &ps);
+      return 0;
+    }
+    case WM_PRINTCLIENT: {
+      RECT client;
+      ::GetClientRect(hwnd, &client);
+      PaintForm(reinterpret_cast<HDC>(wp), client);
+      return 0;
+    }
+    case WM_SIZE:
+      UpdateRegion();
+      break;
+    case WM_NCHITTEST: {
+      const LRESULT hit = ::DefWindowProcW(hwnd, msg, wp, lp);
+      if (hit != HTCLIENT || !FFrame) return hit;
+      POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+      ::ScreenToClient(hwnd, &pt);
+      if (pt.y >= kTitleBarHeight) return HTCLIENT;
+      if (FFrame->ShowFrameButtons) {
+        const RECT close = CloseSpot(), minimize = MinimizeSpot();
+        if (::PtInRect(&close, pt) || ::PtInRect(&minimize, pt)) return HTCLIENT;
+      }
+      return HTCAPTION;
+    }
+    case WM_MOUSEMOVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP: {
+      if (!FFrame || !FFrame->ShowFrameButtons) break;
+      POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+      const RECT close = CloseSpot(), minimize = MinimizeSpot();
+      const int over = ::PtInRect(&close, pt) ? 2 : ::PtInRect(&minimize, pt) ? 1 : 0;
+      if (over != FHotButton) {
+        FHotButton = over;
+        RECT title{0, 0, FRoot.Bounds().Width, kTitleBarHeight};
+        ::InvalidateRect(hwnd, &title, FALSE);
+        if (over) {
+          TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
+          ::TrackMouseEvent(&t);
+        }
+      }
+      if (msg == WM_LBUTTONDOWN && over) {
+        FPressedButton = over;
+        ::SetCapture(hwnd);
+      } else if (msg == WM_LBUTTONUP && FPressedButton) {
+        const int pressed = FPressedButton;
+        FPressedButton = 0;
+        ::ReleaseCapture();
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+        if (pressed == over) PressFrameButton(pressed);
+      }
+      return 0;
+    }
+    case WM_MOUSELEAVE:
+      if (FHotButton && !FPressedButton) {
+        FHotButton = 0;
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+      }
+      return 0;
+    case WM_COMMAND:
+      Command(LOWORD(wp), HIWORD(wp), reinterpret_cast<HWND>(lp));
+      return 0;
+    case DM_GETDEFID: {
+      std::vector<TControl*> order;
+      Collect(FRoot, order);
+      for (TControl* c : order)
+        if (c->Default && c->Visible() && c->Enabled())
+          if (HWND h = WindowOf(*c)) return MAKELRESULT(::GetDlgCtrlID(h), DC_HASDEFID);
+      return 0;
+    }
+    case WM_ACTIVATE:
+      if (LOWORD(wp) != WA_INACTIVE && OnActivate) OnActivate();
+      break;
+    case WM_CLOSE:
+      if (FModal) {
+        // Closed by the system: the result of a box without a button press.
+        ModalResult = 2;
+        return 0;
+      }
+      if (OnClose) OnClose();
+      ::DestroyWindow(hwnd);
+      return 0;
+    case WM_NCDESTROY:
+      FControls.clear();
+      break;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void RunMessageLoop(const std::function<bool()>& done) {
+  MSG msg;
+  while (!done()) {
+    const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
+    if (got == -1) break;
+    if (got == 0) {
+      // The outer loop ends too.
+      ::PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    TWinForm* form = FormOfWindow(::GetActiveWindow());
+    if (!form) form = FormOfWindow(msg.hwnd);
+    if (form && form->PreTranslate(msg)) continue;
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
