@@ -1,13 +1,11 @@
 #include "ui/BaseForms.h"
 
 #include "fakes/FakeRegistry.h"
+#include "ui/Theme.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-
-// Only the identity of the theme object matters to the walks.
-class TTheme {};
 
 namespace {
 
