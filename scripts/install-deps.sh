@@ -7,6 +7,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix                 # cross tree
   wine wine64                                # runs the Windows programs
   xvfb xauth imagemagick                     # display and screenshots
+  fonts-liberation2 fonts-wine               # Arial-metric faces and the system faces
   librsvg2-bin                               # pictures: SVG sources to bitmaps
   gcab cabextract perl                       # language packs and their checks
   fp-utils                                   # chmcmd builds the help files

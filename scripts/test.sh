@@ -16,4 +16,13 @@ start=$(date +%s)
 (cd "$root/build/cross" && ctest --output-on-failure -j "$(nproc)") || status=1
 echo "Windows tests under Wine: $(( $(date +%s) - start )) s"
 qb_wine_down
+# Last, the README's Run command once, headless, as a new user would start the program: it
+# must come up with its main window on screen and leave the screenshot of it.
+start=$(date +%s)
+if (unset DISPLAY; bash "$root/scripts/run.sh") && [ -s "$root/build/screenshot.png" ]; then
+  echo "Run command: main window up, build/screenshot.png saved ($(( $(date +%s) - start )) s)"
+else
+  echo "Run command FAILED"
+  status=1
+fi
 exit $status

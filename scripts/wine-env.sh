@@ -57,8 +57,9 @@ qb_wine_up() {
     fi
     # A server that runs with another display would keep it: start over.
     if [ "$restart" = 1 ] || [ "$(cat "$QB_WINE_DIR/server-display" 2>/dev/null)" != "$DISPLAY" ]; then
-      wineserver -k </dev/null >/dev/null 2>&1 9>&-
-      wineserver -w </dev/null >/dev/null 2>&1 9>&-
+      # Exits 1 when no server runs, which is fine here.
+      wineserver -k </dev/null >/dev/null 2>&1 9>&- || true
+      wineserver -w </dev/null >/dev/null 2>&1 9>&- || true
     fi
     local rc=0
     wineserver -p </dev/null >/dev/null 2>&1 9>&- || rc=$?
@@ -66,12 +67,12 @@ qb_wine_up() {
     if [ "$rc" = 0 ] || [ ! -f "$QB_WINE_DIR/booted" ]; then
       # The first Wine process of a session runs the system's own start-up (and creates the
       # prefix when missing); an explicit "wineboot -i" would start a second services.exe.
-      wineboot </dev/null >/dev/null 2>&1 9>&-
+      wineboot </dev/null >/dev/null 2>&1 9>&- || true
       if [ ! -f "$QB_WINE_DIR/booted" ]; then
         # Xvfb has no window manager: unmanaged windows hide at once instead of waiting
         # seconds for a manager to confirm.
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
-          </dev/null >/dev/null 2>&1 9>&-
+          </dev/null >/dev/null 2>&1 9>&- || true
         touch "$QB_WINE_DIR/booted"
       fi
     fi
@@ -91,10 +92,10 @@ qb_wine_up() {
 
 # Ends this prefix's Wine programs and server, and the Xvfb started for it.
 qb_wine_down() {
-  wineserver -k </dev/null >/dev/null 2>&1
-  wineserver -w </dev/null >/dev/null 2>&1
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -w </dev/null >/dev/null 2>&1 || true
   if [ -f "$QB_WINE_DIR/xvfb.pid" ]; then
-    kill "$(cat "$QB_WINE_DIR/xvfb.pid")" 2>/dev/null
+    kill "$(cat "$QB_WINE_DIR/xvfb.pid")" 2>/dev/null || true
     rm -f "$QB_WINE_DIR/xvfb.pid" "$QB_WINE_DIR/display"
   fi
   rm -f "$QB_WINE_DIR/server-display"

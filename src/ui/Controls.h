@@ -176,6 +176,8 @@ class TControl {
   bool AnchorRight = false;
   TAlignment Alignment = TAlignment::Left;
   bool WordWrap = false;
+  // Text centred between the top and bottom edges.
+  bool CenterVertically = false;
   bool Transparent = false;
   bool HandCursor = false;
   bool Stretch = false;
@@ -199,6 +201,10 @@ class TControl {
 
   // Runs when the user clicks the control, after its state changed.
   std::function<void()> OnClick;
+  // Runs when a mouse button goes down on the control, with the pointer in its coordinates.
+  std::function<void(int x, int y)> OnMouseDown;
+  // Runs when the pointer moves over the control, with whether the left button is held.
+  std::function<void(bool leftHeld, int x, int y)> OnMouseMove;
   // Clicks the control as the user would: toggles a check box, selects a radio button or a
   // radio group's item, then runs OnClick; a disabled control ignores it.
   void Click();

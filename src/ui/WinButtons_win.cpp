@@ -3,8 +3,12 @@
 #include "common/WinText_win.h"
 #include "ui/BaseForms.h"
 #include "ui/WinControls_win.h"
+#include "ui/WinForm_win.h"
 
 namespace {
+
+// The pointer-over state of buttons of the newer common controls.
+constexpr LRESULT kButtonHot = 0x0200;
 
 COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
 
@@ -27,7 +31,7 @@ struct TButtonState {
 TButtonState StateOf(HWND hwnd, bool hot) {
   const LRESULT state = ::SendMessageW(hwnd, BM_GETSTATE, 0, 0);
   const LRESULT ui = ::SendMessageW(hwnd, WM_QUERYUISTATE, 0, 0);
-  return {(state & BST_PUSHED) != 0, hot || (state & BST_HOT) != 0, ::GetFocus() == hwnd,
+  return {(state & BST_PUSHED) != 0, hot || (state & kButtonHot) != 0, ::GetFocus() == hwnd,
           ::IsWindowEnabled(hwnd) != FALSE, (ui & UISF_HIDEFOCUS) == 0, (ui & UISF_HIDEACCEL) == 0};
 }
 

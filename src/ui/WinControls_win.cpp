@@ -203,9 +203,6 @@ void TWinControl::Create(HWND parent, POINT offset) {
   ::SetPropW(FHandle, kControlProp, this);
   ::SetWindowSubclass(FHandle, &ControlSubclass, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
   ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FForm.Skin().Font(FModel.Font())), FALSE);
-  // Pictures lie below their siblings, as they are painted with the parent's background.
-  if (kind == TControlKind::Image)
-    ::SetWindowPos(FHandle, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   if (kind == TControlKind::ProgressBar) {
     ::SendMessageW(FHandle, PBM_SETRANGE32, FModel.Min, FModel.Max);
     ::SendMessageW(FHandle, PBM_SETPOS, FModel.Position(), 0);
@@ -395,7 +392,16 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return TRUE;
       }
       break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+      if (FModel.OnMouseDown && !item)
+        FModel.OnMouseDown(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      break;
     case WM_MOUSEMOVE:
+      if (FModel.OnMouseMove && !item)
+        FModel.OnMouseMove((wp & MK_LBUTTON) != 0, static_cast<short>(LOWORD(lp)),
+                           static_cast<short>(HIWORD(lp)));
       if (!FTracking) {
         TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
         FTracking = ::TrackMouseEvent(&t) != FALSE;

@@ -2,6 +2,7 @@
 
 #include "common/WinText_win.h"
 #include "ui/BaseForms.h"
+#include "ui/Theme.h"
 #include "ui/WindowProc_win.h"
 
 #include <commctrl.h>
@@ -13,7 +14,7 @@ namespace {
 const wchar_t kFormProp[] = L"QuorSkinForm";
 constexpr int kTitleBarHeight = 26;
 constexpr int kFrameBorder = 3;
-constexpr int kCornerRadius = 13;
+constexpr int kCornerRadius = 13;  // the ellipse of a corner is twice as wide
 
 COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
 
@@ -40,6 +41,14 @@ void Collect(TControl& root, std::vector<TControl*>& out) {
 }
 
 }  // namespace
+
+void EnsureThemeLoader() {
+  static const bool installed = [] {
+    SetThemeLoader([](const std::string&) { return std::make_shared<const TTheme>(LoadQuorTheme()); });
+    return true;
+  }();
+  (void)installed;
+}
 
 TWinForm* FormOfWindow(HWND hwnd) {
   if (!hwnd) return nullptr;
@@ -95,6 +104,12 @@ void TWinForm::Realize(TControl& model, HWND parent, POINT offset) {
     FControls.push_back(std::move(control));
     if (hwnd) Realize(*child, hwnd, POINT{0, 0});
   }
+  // Later siblings go below earlier ones; pictures, painted as part of the parent's
+  // background, must lie below all of them.
+  for (auto& child : model.Children())
+    if (child->Kind() == TControlKind::Image)
+      if (HWND hwnd = WindowOf(*child))
+        ::SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 TWinControl* TWinForm::ById(int id) const {
@@ -167,9 +182,7 @@ void TWinForm::Command(int id, int code, HWND from) {
     return;
   }
   TWinControl* control = ById(id);
-  if (!control || (code != BN_CLICKED && code != BN_DOUBLECLICKED) || code == BN_DOUBLECLICKED) {
-    if (!control || code != BN_CLICKED) return;
-  }
+  if (!control || code != BN_CLICKED) return;
   TControl& m = control->Model();
   if (!m.Enabled()) return;
   if (m.Kind() == TControlKind::RadioGroup) {
@@ -208,8 +221,8 @@ void TWinForm::UpdateRegion() {
   ::GetWindowRect(FHandle, &rc);
   // Round top corners only: the rounded rectangle reaches below the bottom edge.
   HRGN region = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1,
-                                     rc.bottom - rc.top + kCornerRadius + 1, kCornerRadius,
-                                     kCornerRadius);
+                                     rc.bottom - rc.top + kCornerRadius + 1, 2 * kCornerRadius,
+                                     2 * kCornerRadius);
   // The system owns the region from here on.
   if (!::SetWindowRgn(FHandle, region, TRUE)) ::DeleteObject(region);
 }
@@ -293,6 +306,28 @@ bool TWinForm::PreTranslate(MSG& msg) {
   if (OnKey && msg.message >= WM_KEYFIRST && msg.message <= WM_KEYLAST &&
       (msg.hwnd == FHandle || ::IsChild(FHandle, msg.hwnd)))
     OnKey(msg);
+  if (msg.message == WM_KEYDOWN && (msg.hwnd == FHandle || ::IsChild(FHandle, msg.hwnd))) {
+    // Enter presses the focused push button, else the default one; Escape the first Escape
+    // button. Done here rather than left to the dialog manager, whose choice depends on how
+    // the focus got where it is.
+    if (msg.wParam == VK_RETURN) {
+      HWND focus = ::GetFocus();
+      wchar_t cls[16] = {};
+      if (focus && ::IsChild(FHandle, focus)) ::GetClassNameW(focus, cls, 16);
+      const LONG type = focus ? (::GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK) : 0;
+      if (_wcsicmp(cls, L"BUTTON") == 0 && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)) {
+        Command(::GetDlgCtrlID(focus), BN_CLICKED, focus);
+      } else {
+        const LRESULT def = ::SendMessageW(FHandle, DM_GETDEFID, 0, 0);
+        if (HIWORD(def) == DC_HASDEFID) Command(LOWORD(def), BN_CLICKED, nullptr);
+      }
+      return true;
+    }
+    if (msg.wParam == VK_ESCAPE) {
+      Command(IDCANCEL, BN_CLICKED, nullptr);
+      return true;
+    }
+  }
   return ::IsDialogMessageW(FHandle, &msg) != FALSE;
 }
 

@@ -81,5 +81,7 @@ class TWinForm {
 // Runs the thread's message loop until done() is true or WM_QUIT arrives (which is posted
 // again for the outer loop); dialog keys go to the active skinned form.
 void RunMessageLoop(const std::function<bool()>& done);
+// Makes the base windows read "msgbox.skn" when start-up has set no theme source.
+void EnsureThemeLoader();
 // The skinned form whose window is hwnd or contains it, or null.
 TWinForm* FormOfWindow(HWND hwnd);

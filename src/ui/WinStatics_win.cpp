@@ -2,6 +2,7 @@
 #include "common/WinText_win.h"
 #include "ui/BaseForms.h"
 #include "ui/WinControls_win.h"
+#include "ui/WinForm_win.h"
 
 #include <commctrl.h>
 
@@ -31,6 +32,11 @@ void PaintLabel(TWinControl& c, HDC dc, const RECT& rc) {
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, Ref(::IsWindowEnabled(c.Handle()) ? m.Font().Color : MakeColor(128, 128, 128)));
   RECT box = rc;
+  if (m.CenterVertically) {
+    RECT measure = rc;
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure, format | DT_CALCRECT);
+    box.top += (rc.bottom - rc.top - (measure.bottom - measure.top)) / 2;
+  }
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, format);
   ::SelectObject(dc, oldFont);
 }

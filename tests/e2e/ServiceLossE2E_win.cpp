@@ -10,25 +10,35 @@ namespace {
 
 const std::string kTitle = "Quor eBrisko Management";
 
+// The texts of every label below window, one after the other.
+std::string StaticTexts(HWND window) {
+  std::string text;
+  for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(child, cls, 64);
+    if (std::wstring(cls) == L"Static") text += WindowText(child) + "\n";
+    text += StaticTexts(child);
+  }
+  return text;
+}
+
 // Starts the program with the service stopped and returns the text of its message box,
 // which it then confirms; checks that the program ends and shows no main window.
 std::string LostServiceMessage(const std::string& language) {
   SetLanguageSetting(language);
   TDriverProcess app = TDriverProcess::Start(TestBinDir() + "eBrisko.exe");
-  HWND box = WaitForTopWindow("#32770", &kTitle, app.Pid(), 20000);
+  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Pid(), 20000);
   EXPECT_NE(box, nullptr);
   if (!box) return {};
-  std::string text;
-  for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-    wchar_t cls[64] = {};
-    ::GetClassNameW(child, cls, 64);
-    if (std::wstring(cls) == L"Static") text += WindowText(child);
-  }
+  std::string text = StaticTexts(box);
   SaveScreenshot(box, ArtifactDir() + "service-stopped-" + (language.empty() ? "default" : language) + ".bmp");
   EXPECT_EQ(FindTopWindow("TfmPerformance", nullptr, app.Pid()), nullptr);
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  const std::string ok = "OK";
+  HWND button = FindChildWindow(box, "Button", &ok);
+  EXPECT_NE(button, nullptr);
+  ClickButton(button);
   EXPECT_TRUE(app.WaitExit(20000));
-  EXPECT_EQ(FindTopWindow("#32770", &kTitle, app.Pid()), nullptr);
+  EXPECT_EQ(FindTopWindow("TfmQuorMessageBox", &kTitle, app.Pid()), nullptr);
   return text;
 }
 
@@ -86,13 +96,15 @@ TEST(ServiceKilledE2E, ARunningProgramReportsTheLossOnceAndEnds) {
     ASSERT_TRUE(::TerminateProcess(service.get(), 1));
     ::WaitForSingleObject(service.get(), 10000);
   }
-  HWND box = WaitForTopWindow("#32770", &kTitle, app.Pid(), 20000);
+  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Pid(), 20000);
   ASSERT_NE(box, nullptr);
+  EXPECT_NE(StaticTexts(box).find("Service stopped"), std::string::npos);
   SaveScreenshot(box, ArtifactDir() + "service-killed.bmp");
-  ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+  const std::string ok = "OK";
+  ClickButton(FindChildWindow(box, "Button", &ok));
   EXPECT_TRUE(app.WaitExit(20000));
   // The check ran after the loss as well: still one message only.
-  EXPECT_EQ(FindTopWindow("#32770", &kTitle, app.Pid()), nullptr);
+  EXPECT_EQ(FindTopWindow("TfmQuorMessageBox", &kTitle, app.Pid()), nullptr);
   // The service manager notices the ended process; start it again for the next tests.
   WaitUntil([] { return StartTestService(); }, 20000, 500);
 }
