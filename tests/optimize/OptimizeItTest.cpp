@@ -355,7 +355,7 @@ TEST(OptimizeRoundTrip, AThousandEarlierStatesComeBackExactly) {
     const auto before = Snapshot(reg);
 
     TOptimizeIt engine("C:\\App", reg, files);
-    const int steps = std::uniform_int_distribution<int>(1, 6)(rng);
+    const int steps = std::uniform_int_distribution<int>(1, 4)(rng);
     for (int step = 0; step < steps; ++step) {
       // Now and then the registry or the disk refuses writes for a while.
       const int trouble = std::uniform_int_distribution<int>(0, 9)(rng);

@@ -29,6 +29,7 @@ struct TWorldKind {
   std::string Name;
   std::function<std::unique_ptr<TEngineWorld>()> Make;
 };
+inline void PrintTo(const TWorldKind& kind, std::ostream* os) { *os << kind.Name; }
 
 // Counts the writes and deletes that reach a registry.
 class TCountingRegistry final : public IRawRegistry {
