@@ -52,16 +52,11 @@ class TSystemRestoreFileSystem final : public IRestoreFileSystem {
     const std::wstring to = Utf8ToWide(target);
     const std::wstring from = Utf8ToWide(source);
     const DWORD attributes = ::GetFileAttributesW(to.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES) {
-      // A read-only file is not to be rewritten, as an in-place write would be refused.
-      if (attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
-      if (::ReplaceFileW(to.c_str(), from.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                         nullptr, nullptr))
-        return ERROR_SUCCESS;
-      const DWORD error = ::GetLastError();
-      // Only a target that went away in the meantime is left to the move below.
-      if (error != ERROR_FILE_NOT_FOUND) return static_cast<long>(error);
-    }
+    // A read-only file is not to be rewritten, as an in-place write would be refused.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+      return ERROR_ACCESS_DENIED;
+    // One rename that replaces the old file. Not ReplaceFileW: Wine's moves the old file away
+    // and deletes it before it moves the new one in, so a crash there loses both.
     if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
       return ERROR_SUCCESS;
     return static_cast<long>(::GetLastError());

@@ -215,6 +215,8 @@ TEST(EngineWin, TheRestoreFileIsAnsiText) {
   TOptimizeIt engine(folder.Path(), SystemRegistry(), SystemRestoreFileSystem());
   engine.WriteRestoreEntry("\\K_V", "Gr\xC3\xBC\xC3\x9F" "e");
   std::string expected = "\\K_V=Gr\xFC\xDF" "e\r\n";  // in the Western code page
-  if (::GetACP() == 1252) EXPECT_EQ(ReadBytes(folder.Path() + kRestoreFileName), expected);
+  if (::GetACP() == 1252) {
+    EXPECT_EQ(ReadBytes(folder.Path() + kRestoreFileName), expected);
+  }
   EXPECT_EQ(engine.ReadRestoreEntry("\\K_V"), "Gr\xC3\xBC\xC3\x9F" "e");
 }
