@@ -8,6 +8,7 @@
 #include "common/WinText_win.h"
 #include "optimize/OptimizeIt.h"
 
+#include <cstdio>
 #include <string>
 
 namespace {
@@ -72,7 +73,8 @@ int wmain(int argc, wchar_t** argv) {
       engine.WriteRestoreEntry("\\SYSTEM\\Key0_Value", i % 2 ? "B" : "A");
       if (i == 1 && ready) ::SetEvent(ready.get());
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
     return 3;
   }
 }
