@@ -46,7 +46,6 @@ class TFakeRestoreFiles final : public IRestoreFileSystem {
       return kDiskFull;
     }
     FFiles[path] = std::string(text);
-    ++FWrites;
     Step(TStep::AfterWrite);
     return kErrorSuccess;
   }
@@ -87,9 +86,6 @@ class TFakeRestoreFiles final : public IRestoreFileSystem {
   void SetFreeSpace(std::optional<size_t> bytes) { FFree = bytes; }
   // Throws TFakeCrash at step of the next save that reaches it; nullopt: never.
   void CrashAt(std::optional<TStep> step) { FCrashAt = step; }
-  // How many files were written whole.
-  int Writes() const { return FWrites; }
-
   // Called before each write; a code other than kErrorSuccess makes the write fail.
   std::function<long()> WriteFault;
 
@@ -106,5 +102,4 @@ class TFakeRestoreFiles final : public IRestoreFileSystem {
   std::set<std::string> FReadOnly;
   std::optional<size_t> FFree;
   std::optional<TStep> FCrashAt;
-  int FWrites = 0;
 };

@@ -8,8 +8,6 @@
 
 #include <gmock/gmock.h>
 
-using ::testing::HasSubstr;
-
 namespace {
 
 constexpr bool HKLM = false;

@@ -10,8 +10,6 @@
 
 #include <random>
 
-using ::testing::HasSubstr;
-
 namespace {
 
 constexpr bool HKLM = false;
