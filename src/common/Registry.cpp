@@ -110,6 +110,11 @@ void TRegistry::WriteString(std::string_view name, std::string_view value) {
     throw ERegistryException(LoadResStringFmt(rsSetDataFailed, {name}));
 }
 
+void TRegistry::WriteExpandString(std::string_view name, std::string_view value) {
+  if (FCurrentKey == 0 || FReg.SetValue(FCurrentKey, name, kRegExpandSz, value) != kErrorSuccess)
+    throw ERegistryException(LoadResStringFmt(rsSetDataFailed, {name}));
+}
+
 uint32_t TRegistry::ReadInteger(std::string_view name) {
   TRegValue value;
   if (FCurrentKey == 0 || FReg.QueryValue(FCurrentKey, name, value) != kErrorSuccess)

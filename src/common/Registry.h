@@ -55,6 +55,8 @@ class TRegistry {
   std::string ReadString(std::string_view name);
   // Writes name as REG_SZ; raises ERegistryException "Failed to set data for '<name>'".
   void WriteString(std::string_view name, std::string_view value);
+  // Writes name as REG_EXPAND_SZ; raises ERegistryException "Failed to set data for '<name>'".
+  void WriteExpandString(std::string_view name, std::string_view value);
   // The DWORD value name; raises ERegistryException "Failed to get data for '<name>'" when it
   // cannot be read and "Invalid data type for '<name>'" when it is no DWORD.
   uint32_t ReadInteger(std::string_view name);
