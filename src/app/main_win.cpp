@@ -14,6 +14,7 @@
 #include "i18n/Localization.h"
 #include "i18n/StringTable.h"
 #include "i18n/TranslateST.h"
+#include "optimize/OptimizeIt.h"
 #include "service/ConnectService_win.h"
 #include "ui/WindowProc_win.h"
 
@@ -48,6 +49,7 @@ TModuleList ProcessModules() {
         [] { Application().Terminate(); },
     });
   }, FinalizeServiceModule);
+  modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
   return modules;
 }
 
