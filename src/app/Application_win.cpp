@@ -3,6 +3,7 @@
 #include "app/AppIdentity.h"
 #include "common/GenericAPI.h"
 #include "common/WinText_win.h"
+#include "ui/WinForm_win.h"
 #include "ui/WindowProc_win.h"
 
 #include <objbase.h>
@@ -71,6 +72,10 @@ int TApplication::Run() {
   while (!FTerminated) {
     const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
+    // The skinned windows take their dialog keys (Tab, Enter, Escape) and see keys first.
+    TWinForm* form = FormOfWindow(::GetActiveWindow());
+    if (!form) form = FormOfWindow(msg.hwnd);
+    if (form && form->PreTranslate(msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

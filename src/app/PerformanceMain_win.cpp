@@ -1,54 +1,120 @@
 #include "app/PerformanceMain_win.h"
 
 #include "app/AppIdentity.h"
-#include "common/WinText_win.h"
+#include "common/GenericNetAPI.h"
+#include "common/MessagePump_win.h"
+#include "i18n/StringTable.h"
+#include "service/ConnectService.h"
+#include "ui/About_win.h"
 #include "ui/WindowProc_win.h"
 
-TfmPerformance::TfmPerformance(HWND appWindow) : FAppWindow(appWindow) {
-  const std::wstring cls = Utf8ToWide(kMainWindowClass);
-  RegisterWindowClass<TfmPerformance>(cls.c_str());
-  const int w = 640, h = 480;
-  const int x = (::GetSystemMetrics(SM_CXSCREEN) - w) / 2;
-  const int y = (::GetSystemMetrics(SM_CYSCREEN) - h) / 2;
-  ::CreateWindowExW(0, cls.c_str(), Utf8ToWide(kAppTitle).c_str(),
-                    WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, x,
-                    y, w, h, appWindow, nullptr, ::GetModuleHandleW(nullptr), this);
+namespace {
+
+constexpr UINT_PTR kTimer1 = 1;
+
+}  // namespace
+
+bool ReadMemoryFigures(TMemoryFigures& figures) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  if (!::GlobalMemoryStatusEx(&status)) return false;
+  figures.Load = status.dwMemoryLoad;
+  figures.Total = status.ullTotalPhys;
+  figures.Avail = status.ullAvailPhys;
+  return true;
 }
 
-TfmPerformance::~TfmPerformance() {
-  if (FHandle) ::DestroyWindow(FHandle);
+TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
+  EnsureThemeLoader();
+  TPerformancePorts p;
+  p.Service = [] { return gService; };
+  p.MemoryStatus = &ReadMemoryFigures;
+  p.UserPrivilege = [](int& level) { return GPGetUserPrivilege(level); };
+  p.Text = [](std::string_view section, std::string_view key) {
+    return gStringTable ? gStringTable->GetText(section, key) : std::string(key);
+  };
+  p.GetCursor = [this] { return FBusy ? TScreenCursor::HourGlass : TScreenCursor::Default; };
+  p.SetCursor = [this](TScreenCursor cursor) {
+    FBusy = cursor == TScreenCursor::HourGlass;
+    ::SetCursor(::LoadCursorW(nullptr, FBusy ? IDC_WAIT : IDC_ARROW));
+  };
+  p.Pump = &SystemMessagePump();
+  p.ShowBox = [this](bool owned, const std::string& caption, const std::string& title,
+                        const std::string& text, MessageBoxIcon icon, MessageBoxButtons buttons) {
+    return ShowMessageBox(owned ? Handle() : nullptr, caption, title, text, icon, buttons);
+  };
+  p.ShowAbout = [] { ShowAboutBox(kAppTitle); };
+  p.Close = [this] {
+    if (HWND hwnd = Handle()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  };
+  p.MachineType = [] { return GetMachineType(); };
+  FModel = std::make_unique<TfmPerformance>(std::move(p));
+  try {
+    FModel->FormCreate();
+  } catch (const std::exception& e) {
+    // The window opens without the steps after the failed one.
+    if (gTopLevelErrorHandler) gTopLevelErrorHandler(e);
+  }
+  FWindow = std::make_unique<TWinForm>(FModel->Form, FModel.get(), appWindow);
+  FWindow->OnMessage = [this](UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
+    return OnMessage(msg, wp, lp, handled);
+  };
+  // The window sees every key before its controls.
+  FWindow->OnKey = [this](const MSG& msg) {
+    if (msg.message == WM_KEYUP) FModel->FormKeyUp(static_cast<unsigned>(msg.wParam));
+  };
+  if (Handle()) ::SetTimer(Handle(), kTimer1, 1000, nullptr);
 }
 
-void TfmPerformance::Show() {
-  if (!FHandle) return;
-  ::ShowWindow(FHandle, SW_SHOW);
-  ::SetForegroundWindow(FHandle);
+TPerformanceWindow::~TPerformanceWindow() {
+  if (Handle()) ::KillTimer(Handle(), kTimer1);
+  FWindow.reset();
 }
 
-LRESULT TfmPerformance::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+void TPerformanceWindow::Show() {
+  if (FWindow) FWindow->Show();
+}
+
+LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
+  HWND hwnd = Handle();
   switch (msg) {
+    case WM_TIMER:
+      if (wp == kTimer1) {
+        handled = true;
+        FModel->Timer1Timer();
+        return 0;
+      }
+      break;
+    case WM_SETCURSOR:
+      if (FBusy) {
+        handled = true;
+        ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+        return TRUE;
+      }
+      break;
     case WM_SYSCOMMAND:
       // Minimizing the main window minimizes the application: its taskbar entry stays the
       // one place to restore it from, also for a later start.
       if ((wp & 0xFFF0) == SC_MINIMIZE && FAppWindow) {
+        handled = true;
         ::ShowWindow(FAppWindow, SW_MINIMIZE);
         return 0;
       }
       break;
     case WM_SHOWWINDOW:
-      if (lp == SW_PARENTOPENING && !::IsWindowVisible(hwnd)) {
+      if (lp == SW_PARENTOPENING && hwnd && !::IsWindowVisible(hwnd)) {
+        handled = true;
         ::ShowWindow(hwnd, SW_SHOWNA);
         return 0;
       }
       break;
-    case WM_CLOSE:
-      ::DestroyWindow(hwnd);
-      return 0;
     case WM_DESTROY:
+      // Closing the main window ends the application; nothing is applied.
       ::PostQuitMessage(0);
-      return 0;
+      break;
     default:
       break;
   }
-  return ::DefWindowProcW(hwnd, msg, wp, lp);
+  (void)lp;
+  return 0;
 }

@@ -78,7 +78,7 @@ int MainRoutine() {
     if (gService) gService->IsConnected();
   });
   // 9. The main window and the message loop.
-  TfmPerformance mainWindow(app.Handle());
+  TPerformanceWindow mainWindow(app.Handle());
   app.SetMainWindow(mainWindow.Handle());
   mainWindow.Show();
   return app.Run();

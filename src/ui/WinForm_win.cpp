@@ -150,13 +150,25 @@ int TWinForm::ShowModal() {
   if (!FHandle) return 2;
   ModalResult = 0;
   FModal = true;
-  const bool ownerEnabled = FOwner && ::IsWindowEnabled(FOwner);
-  if (ownerEnabled) ::EnableWindow(FOwner, FALSE);
+  // Every other window of the thread waits while the box is up, as with any modal window.
+  std::vector<HWND> disabled;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND wnd, LPARAM self) -> BOOL {
+        auto* list = reinterpret_cast<std::vector<HWND>*>(self);
+        if (::IsWindowVisible(wnd) && ::IsWindowEnabled(wnd)) list->push_back(wnd);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&disabled));
+  disabled.erase(std::remove(disabled.begin(), disabled.end(), FHandle), disabled.end());
+  for (HWND wnd : disabled) ::EnableWindow(wnd, FALSE);
   Show();
   RunMessageLoop([this] { return ModalResult != 0 || !FHandle; });
-  // The owner comes back before this window goes, so the activation returns to it.
-  if (ownerEnabled) ::EnableWindow(FOwner, TRUE);
+  // The others come back before this window goes, so the activation returns to them.
+  for (HWND wnd : disabled)
+    if (::IsWindow(wnd)) ::EnableWindow(wnd, TRUE);
   if (FHandle) ::ShowWindow(FHandle, SW_HIDE);
+  if (FOwner && ::IsWindow(FOwner)) ::SetActiveWindow(FOwner);
   FModal = false;
   return ModalResult != 0 ? ModalResult : 2;
 }

@@ -2,6 +2,7 @@
 // Checks that it either gives a theme whose sizes are in range or throws EThemeError naming a
 // line that exists, and that the shipped-style text of a parsed theme reads back the same.
 #include "common/GenericAPI.cpp"
+#include "common/ResStrings.cpp"
 #include "common/Registry.cpp"
 #include "common/Registry64.cpp"
 #include "common/TextUtil.cpp"

@@ -8,7 +8,6 @@
 #include "fakes/FakeServicePorts.h"
 #include "service/ConnectService_win.h"
 #include "service/tcpClient_win.h"
-#include "ui/MessageBox.h"
 
 #include <gtest/gtest.h>
 
@@ -231,32 +230,6 @@ TEST(WinServiceControl, AMissingLibraryOrFunctionIsAFailedCallNotACrash) {
     EXPECT_FALSE(control->SetServiceAction(0, "KLService", buffer));
     EXPECT_EQ(status, 77u);
   }
-}
-
-TEST(WinMessageBox, ShowsTitleAndTextAndReturnsTheButtonPressed) {
-  const wchar_t* caption = L"eBrisko message box test";
-  std::wstring shownText;
-  std::atomic<bool> done{false};
-  // Presses "No" once the box and its text are up; keeps at it until the box has gone.
-  std::thread presser([&] {
-    while (!done) {
-      HWND box = ::FindWindowW(nullptr, caption);
-      HWND no = box ? ::GetDlgItem(box, IDNO) : nullptr;
-      if (no != nullptr && ::IsWindowVisible(box)) {
-        wchar_t text[256] = {};
-        ::GetDlgItemTextW(box, 0xFFFF, text, 256);  // the static text of the system box
-        if (text[0] != 0) shownText = text;
-        ::PostMessageW(no, BM_CLICK, 0, 0);
-      }
-      ::Sleep(50);
-    }
-  });
-  const uint16_t result = ShowMessageBox(nullptr, WideToUtf8(caption), "Memory Usage Check",
-                                         "Proceed?", MessageBoxIcon::Warning, MessageBoxButtons::YesNo);
-  done = true;
-  presser.join();
-  EXPECT_EQ(result, mrNo);
-  EXPECT_EQ(shownText, L"Memory Usage Check\n\nProceed?");
 }
 
 }  // namespace

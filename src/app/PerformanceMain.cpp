@@ -1,0 +1,381 @@
+#include "app/PerformanceMain.h"
+
+#include "common/SystemPorts.h"
+#include "common/TextUtil.h"
+#include "i18n/TranslateST.h"
+#include "service/CommaList.h"
+#include "service/tcpClient.h"
+#include "ui/PictureIds.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kSection = "Optimization";
+constexpr const char* kModule = "module.optimize";
+constexpr const char* kNoCache = "nocache=true";
+
+// Switches the screen cursor to the hourglass and puts the remembered one back, also when an
+// error leaves the command.
+class TBusyCursor {
+ public:
+  explicit TBusyCursor(TPerformancePorts& ports) : FPorts(ports) {
+    if (FPorts.GetCursor) FSaved = FPorts.GetCursor();
+    if (FPorts.SetCursor) FPorts.SetCursor(TScreenCursor::HourGlass);
+  }
+  ~TBusyCursor() {
+    if (FPorts.SetCursor) FPorts.SetCursor(FSaved);
+  }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+
+ private:
+  TPerformancePorts& FPorts;
+  TScreenCursor FSaved = TScreenCursor::Default;
+};
+
+TFontSpec ButtonFont() {
+  TFontSpec f;
+  f.Bold = true;
+  f.Color = kDarkTealColor;
+  return f;
+}
+
+// A whole number of the text, or fallback when it is none.
+long long NumberOr(std::string_view text, long long fallback) {
+  const std::string t(TrimBlanks(text));
+  if (t.empty()) return fallback;
+  char* end = nullptr;
+  const long long v = std::strtoll(t.c_str(), &end, 10);
+  return *end == '\0' ? v : fallback;
+}
+
+}  // namespace
+
+long long RoundHalfUp(double x) { return static_cast<long long>(std::floor(x + 0.5)); }
+
+std::string UsedText(const TMemoryFigures& m, const std::string& used) {
+  const double total = static_cast<double>(m.Total);
+  const double u = total - static_cast<double>(m.Avail);
+  return used + ": " + std::to_string(RoundHalfUp(u / 1024 / 1024)) + " MB (" +
+         std::to_string(total > 0 ? RoundHalfUp(u / total * 100) : 0) + "%)";
+}
+
+std::string FreeText(const TMemoryFigures& m, const std::string& free) {
+  const double total = static_cast<double>(m.Total);
+  const double a = static_cast<double>(m.Avail);
+  return free + ": " + std::to_string(RoundHalfUp(a / 1024 / 1024)) + " MB (" +
+         std::to_string(total > 0 ? RoundHalfUp(a / total * 100) : 0) + "%)";
+}
+
+bool ReadsAsTrueBoolean(std::string_view text) {
+  if (SameText(TrimBlanks(text), "True")) return true;
+  return NumberOr(text, 0) != 0;
+}
+
+bool UpgradeAdvised(const std::string& answer) {
+  const TCommaList list = TCommaList::Parse(answer);
+  auto number = [&](const char* name) {
+    const long long v = NumberOr(list.Value(name), 0);
+    return v < INT32_MIN || v > INT32_MAX ? 0 : v;  // signed 32-bit figures
+  };
+  const long long c = number("count"), s = number("60"), e = number("80");
+  return c > 1000 && 3 * s > 2 * c && 3 * e > c;
+}
+
+TfmPerformance::TfmPerformance(TPerformancePorts ports)
+    : TfmBaseForm("TfmPerformance", kPerformanceCaption), FPorts(std::move(ports)) {
+  btnMenu->SetVisible(false);
+  TControl& body = *PanelBody;
+  Image1 = &body.AddChild(TControlKind::Image, "Image1", {42, 167, 145, 134});
+  Image1->Transparent = true;
+  ImageList1 = &Form.AddComponent(TControlKind::ImageList, "ImageList1");
+  ImageList1->Pictures = {IDB_MACHINE_NOTEBOOK, IDB_MACHINE_DESKTOP};
+
+  auto imageButton = [](TControl& parent, const char* name, const char* caption, TBounds b) {
+    TControl& button = parent.AddChild(TControlKind::ImageButton, name, b);
+    button.SetText(caption);
+    button.SetFont(ButtonFont());
+    button.SetPicture(IDB_BUTTON_FACE);
+    button.Transparent = true;
+    button.HandCursor = true;
+    button.TabStop = true;
+    return &button;
+  };
+
+  // Memory Optimization.
+  suiGroupBox1 = &body.AddChild(TControlKind::GroupBox, "suiGroupBox1", {180, 167, 253, 206});
+  suiGroupBox1->SetText("Memory Optimization");
+  cbAutoOptimize = &suiGroupBox1->AddChild(TControlKind::CheckBox, "cbAutoOptimize", {6, 16, 233, 21});
+  cbAutoOptimize->SetText("Enable Scheduled Optimization");
+  cbAutoOptimize->TabStop = true;
+  Label1 = &suiGroupBox1->AddChild(TControlKind::Label, "Label1", {24, 41, 48, 15});
+  Label1->SetText("every");
+  Label1->Alignment = TAlignment::Right;
+  Label1->Transparent = true;
+  rgTimeSelect = &suiGroupBox1->AddChild(TControlKind::RadioGroup, "rgTimeSelect", {72, 26, 145, 79});
+  rgTimeSelect->SetItems({"5 minutes", "30 minutes", "1 hour"});
+  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {8, 120, 120, 15});
+  lbUsed->SetText("Used: 94 MB");
+  lbUsed->Transparent = true;
+  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {120, 120, 125, 15});
+  lbFree->SetText("Free: 94 MB");
+  lbFree->Alignment = TAlignment::Right;
+  lbFree->Transparent = true;
+  pbPhysicalmemory = &suiGroupBox1->AddChild(TControlKind::ProgressBar, "pbPhysicalmemory", {6, 136, 239, 12});
+  suiImageButton1 = imageButton(*suiGroupBox1, "suiImageButton1", "Optimize", {8, 170, 105, 24});
+
+  // Disk Optimization: rows and figures; the clearing comes with its own group.
+  suiGroupBox2 = &body.AddChild(TControlKind::GroupBox, "suiGroupBox2", {448, 167, 339, 205});
+  suiGroupBox2->SetText("Disk Optimization");
+  const char* disk[] = {"Temporary Internet Files", "Internet Cookies", "Temporary System Files",
+                        "Recycle Bin Files",        "Recently Accessed URLs", "Saved Internet Passwords"};
+  for (int i = 0; i < 6; ++i) {
+    cbDiskOpt[i] = &suiGroupBox2->AddChild(TControlKind::CheckBox, "cbDiskOpt" + std::to_string(i + 1),
+                                           {8, 0, 215, 17});
+    cbDiskOpt[i]->SetText(disk[i]);
+    cbDiskOpt[i]->TabStop = true;
+  }
+  auto figure = [&](const char* name, const char* text) {
+    TControl& label = suiGroupBox2->AddChild(TControlKind::Label, name, {228, 0, 100, 13});
+    label.SetText(text);
+    label.Alignment = TAlignment::Right;
+    label.Transparent = true;
+    return &label;
+  };
+  lblTempFilesSize = figure("lblTempFilesSize", "0 MB");
+  lblCookies = figure("lblCookies", "0 Records");
+  lblSysFilesSize = figure("lblSysFilesSize", "0 MB");
+  lblRecycleFiles = figure("lblRecycleFiles", "0 MB");
+  lblRecycleFiles->SetVisible(false);
+  lblSavedPwd = figure("lblSavedPwd", "0 Records");
+  suiImageButton2 = imageButton(*suiGroupBox2, "suiImageButton2", "Clear", {8, 168, 105, 24});
+
+  // Speed Optimization: the switches; applying them comes with their own group.
+  suiGroupBox3 = &body.AddChild(TControlKind::GroupBox, "suiGroupBox3", {448, 383, 337, 142});
+  suiGroupBox3->SetText("Speed Optimization");
+  const char* speed[] = {"Turbo Startup", "Turbo Shutdown", "Performance Enhancement",
+                         "Disk Defragmentation", "Network Booster"};
+  for (int i = 0; i < 5; ++i) {
+    cbSpeedOpt[i] = &suiGroupBox3->AddChild(TControlKind::CheckBox, "cbSpeedOpt" + std::to_string(i + 1),
+                                            {8, 0, 250, 17});
+    cbSpeedOpt[i]->SetText(speed[i]);
+    cbSpeedOpt[i]->TabStop = true;
+    cbSpeedOpt[i]->OnClick = [this] { SpeedOptionChanged(); };
+  }
+
+  // Memory Usage Check.
+  suiGroupBox4 = &body.AddChild(TControlKind::GroupBox, "suiGroupBox4", {180, 383, 253, 142});
+  suiGroupBox4->SetText("Memory Usage Check");
+  lblCheckText = &suiGroupBox4->AddChild(TControlKind::Label, "lblCheckText", {10, 26, 233, 60});
+  lblCheckText->SetText("Check if memory upgrade is necessary for this computer.");
+  lblCheckText->WordWrap = true;
+  lblCheckText->Transparent = true;
+  suiImageButton7 = imageButton(*suiGroupBox4, "suiImageButton7", "Check", {8, 106, 105, 24});
+
+  btnApply = imageButton(body, "btnApply", "Apply", {0, 0, 104, 24});
+  btnOK = imageButton(body, "btnOK", "OK", {0, 0, 104, 24});
+  btnCancel = imageButton(body, "btnCancel", "Cancel", {0, 0, 104, 24});
+
+  imgMainLeft->SetPicture(IDB_BANNER_LEFT);
+  imgMainMiddle->SetPicture(IDB_BANNER_MIDDLE);
+  imgMainRight->SetPicture(IDB_BANNER_RIGHT);
+  btnMenu->SetPicture(IDB_BANNER_MENU);
+  btnAbout->SetPicture(IDB_BANNER_ABOUT);
+  btnHelp->SetPicture(IDB_BANNER_HELP);
+  btnAbout->TabStop = btnHelp->TabStop = true;
+
+  suiImageButton1->OnClick = [this] { ActOptimizeExecute(); };
+  suiImageButton7->OnClick = [this] { ActMemoryUsageCheckExecute(); };
+  cbAutoOptimize->OnClick = [this] { cbAutoOptimizeClick(); };
+  rgTimeSelect->OnClick = [this] { rgTimeSelectClick(); };
+  btnApply->OnClick = [this] { ActApplyExecute(); };
+  btnOK->OnClick = [this] { ActOKExecute(); };
+  btnCancel->OnClick = [this] { btnCancelClick(); };
+  btnHelp->OnClick = [this] { btnHelpClick(); };
+  btnAbout->OnClick = [this] { btnAboutClick(); };
+}
+
+std::string TfmPerformance::Text(std::string_view section, std::string_view key) const {
+  return FPorts.Text ? FPorts.Text(section, key) : std::string(key);
+}
+
+void TfmPerformance::ArrangeRows() {
+  for (int i = 0; i < 6; ++i) cbDiskOpt[i]->SetTop(i == 0 ? 16 : cbDiskOpt[i - 1]->Bounds().Top + 20);
+  const std::pair<TControl*, TControl*> figures[] = {{lblTempFilesSize, cbDiskOpt[0]},
+                                                     {lblCookies, cbDiskOpt[1]},
+                                                     {lblSysFilesSize, cbDiskOpt[2]},
+                                                     {lblRecycleFiles, cbDiskOpt[3]},
+                                                     {lblSavedPwd, cbDiskOpt[5]}};
+  for (const auto& [label, box] : figures)
+    label->SetTop(box->Bounds().Top + (box->Bounds().Height - label->Bounds().Height) / 2);
+  for (int i = 0; i < 5; ++i) cbSpeedOpt[i]->SetTop(i == 0 ? 16 : cbSpeedOpt[i - 1]->Bounds().Top + 20);
+  ApplyProductStyle(&Form);
+}
+
+void TfmPerformance::FormCreate() {
+  // 1. The designed window and body size.
+  Form.SetBounds({Form.Bounds().Left, Form.Bounds().Top, 812, 631});
+  PanelBody->SetBounds({PanelBody->Bounds().Left, PanelBody->Bounds().Top, 800, 600});
+  // 2. The base window's creation step.
+  TfmBaseForm::FormCreate();
+  // 3 to 6. Rows, style, caption and translation.
+  ArrangeRows();
+  SetCaption(kPerformanceCaption);
+  MarkForTranslation(Form);
+  TranslateControls(kSection, Form);
+  // 7. An error of the state request ends the creation here; the window opens as it is.
+  LoadState();
+  // 8. Loading may have ticked boxes through their handlers: nothing is changed yet.
+  FScheduleChanged = false;
+  FSpeedChanged = false;
+  DisableImageButton(*btnApply);
+  // 9. The bottom buttons from the right.
+  const TBounds body = PanelBody->Bounds();
+  btnCancel->SetBounds({body.Width - btnCancel->Bounds().Width - 26,
+                        body.Height - btnCancel->Bounds().Height - 14, 104, 24});
+  btnOK->SetBounds({btnCancel->Bounds().Left - btnOK->Bounds().Width - 6, btnCancel->Bounds().Top, 104, 24});
+  btnApply->SetBounds({btnOK->Bounds().Left - btnApply->Bounds().Width - 24, btnCancel->Bounds().Top, 104, 24});
+  // 10, 11. The period group's border and the machine picture.
+  rgTimeSelect->SetBorderColor(clWhite);
+  const int type = FPorts.MachineType ? FPorts.MachineType() : 2;
+  Image1->SetPicture(ImageList1->Pictures[type == 1 ? 0 : 1]);
+}
+
+void TfmPerformance::LoadState() {
+  int level = 0;
+  FPrivilege = (FPorts.UserPrivilege && FPorts.UserPrivilege(level)) ? level : 0;
+  if (FPorts.LoadSpeedOptions) FPorts.LoadSpeedOptions();
+  if (FPorts.StartCountPass) FPorts.StartCountPass();
+  Timer1Timer();
+  std::string info = kNoCache;
+  const std::shared_ptr<IServiceLink> service = FPorts.Service ? FPorts.Service() : nullptr;
+  if (!service) return;
+  service->GetInfo(kModule, "optimi.free.getconf", info);
+  const TCommaList list = TCommaList::Parse(info);
+  if (list.Count() == 0) return;
+  cbAutoOptimize->SetChecked(ReadsAsTrueBoolean(list.Value("Enabled")));
+  EnableTimeSelect(cbAutoOptimize->Checked());
+  if (rgTimeSelect->Enabled()) {
+    const long long period = NumberOr(list.Value("Period"), 60);
+    rgTimeSelect->SetItemIndex(period == 5 ? 0 : period == 30 ? 1 : 2);
+  }
+}
+
+void TfmPerformance::Timer1Timer() {
+  TMemoryFigures m;
+  if (!FPorts.MemoryStatus || !FPorts.MemoryStatus(m)) return;
+  pbPhysicalmemory->SetPosition(static_cast<int>(m.Load));
+  lbUsed->SetText(UsedText(m, Text(kSection, "Used")));
+  lbFree->SetText(FreeText(m, Text(kSection, "Free")));
+}
+
+void TfmPerformance::ActOptimizeExecute() {
+  {
+    TBusyCursor busy(FPorts);
+    try {
+      std::string info = kNoCache;
+      if (const auto service = FPorts.Service ? FPorts.Service() : nullptr)
+        service->GetInfo(kModule, "optimi.free", info);
+      Timer1Timer();
+    } catch (const std::exception&) {
+      // Optimizing is best effort: a failure shows nothing.
+    }
+  }
+  if (FPorts.Pump) FPorts.Pump->ProcessMessages();
+}
+
+void TfmPerformance::EnableTimeSelect(bool enabled) {
+  // The group and every item in it.
+  rgTimeSelect->SetEnabled(enabled);
+}
+
+void TfmPerformance::cbAutoOptimizeClick() {
+  FScheduleChanged = true;
+  EnableImageButton(*btnApply);
+  EnableTimeSelect(cbAutoOptimize->Checked());
+  if (cbAutoOptimize->Checked() && rgTimeSelect->ItemIndex() < 0) rgTimeSelect->SetItemIndex(2);
+}
+
+void TfmPerformance::rgTimeSelectClick() {
+  FScheduleChanged = true;
+  EnableImageButton(*btnApply);
+}
+
+void TfmPerformance::SpeedOptionChanged() {
+  FSpeedChanged = true;
+  EnableImageButton(*btnApply);
+}
+
+void TfmPerformance::ApplySchedule() {
+  if (!FScheduleChanged) return;
+  TCommaList list;
+  list.Add(kNoCache);
+  list.AddValue("Enabled", cbAutoOptimize->Checked() ? "-1" : "0");
+  static const char* kPeriods[] = {"5", "30", "60"};
+  if (rgTimeSelect->ItemIndex() >= 0) list.AddValue("Period", kPeriods[rgTimeSelect->ItemIndex()]);
+  std::string info = list.Text();
+  if (const auto service = FPorts.Service ? FPorts.Service() : nullptr)
+    service->GetInfo(kModule, "optimi.free.setconf", info);
+  FScheduleChanged = false;
+  DisableImageButton(*btnApply);
+}
+
+void TfmPerformance::ActApplyExecute() {
+  ApplySchedule();
+  if (FPorts.ApplySpeedOptions) FPorts.ApplySpeedOptions();
+}
+
+void TfmPerformance::ActOKExecute() {
+  if (btnApply->Enabled()) ActApplyExecute();
+  if (FPorts.Close) FPorts.Close();
+  if (FPorts.Pump) FPorts.Pump->ProcessMessages();
+}
+
+void TfmPerformance::btnCancelClick() {
+  if (FPorts.Close) FPorts.Close();
+  if (FPorts.Pump) FPorts.Pump->ProcessMessages();
+}
+
+void TfmPerformance::btnHelpClick() {
+  if (FPorts.ShowHelp) FPorts.ShowHelp();
+}
+
+void TfmPerformance::btnAboutClick() {
+  if (FPorts.ShowAbout) FPorts.ShowAbout();
+}
+
+void TfmPerformance::FormKeyUp(unsigned key) {
+  if (key == 112) btnHelpClick();  // F1
+}
+
+void TfmPerformance::ActMemoryUsageCheckExecute() {
+  if (!FPorts.ShowBox) return;
+  const uint16_t answer =
+      FPorts.ShowBox(true, kPerformanceCaption, Text(kSection, "Memory Usage Check"),
+                        Text(kSection, "Memory will be adjusted for usage check. Proceed?"),
+                        MessageBoxIcon::Warning, MessageBoxButtons::YesNo);
+  if (answer != mrYes) return;
+  if (FPorts.Pump) FPorts.Pump->ProcessMessages();
+  TfmSuggestForm suggest(FPorts);
+  TBusyCursor busy(FPorts);
+  suggest.RunServiceCheck();
+}
+
+bool TfmSuggestForm::RunServiceCheck() {
+  if (FPorts.SetCursor) FPorts.SetCursor(TScreenCursor::HourGlass);
+  std::string info = kNoCache;
+  if (const auto service = FPorts.Service ? FPorts.Service() : nullptr)
+    service->GetInfo(kModule, "optimize.memory.usage", info);
+  else
+    info.clear();
+  auto text = [&](std::string_view key) {
+    return FPorts.Text ? FPorts.Text("Suggestion", key) : std::string(key);
+  };
+  const std::string verdict = UpgradeAdvised(info) ? text("You should upgrade your memory.")
+                                                   : text("You do not have to upgrade your memory.");
+  FPorts.ShowBox(false, kPerformanceCaption, text("Memory Usage Check"), verdict,
+                    MessageBoxIcon::Information, MessageBoxButtons::OK);
+  return true;
+}

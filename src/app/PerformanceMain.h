@@ -1,0 +1,152 @@
+// The main window "TfmPerformance": its design, its creation steps, the memory gauge, the
+// Optimize command, the schedule kept by the service, Apply, OK and Cancel, Help and About,
+// and the memory usage check (portable; the window itself is PerformanceMain_win.cpp).
+#pragma once
+
+#include "ui/BaseForms.h"
+#include "ui/MessageBox.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+class IServiceLink;
+class IMessagePump;
+
+// The physical memory status: the system's load in percent and the byte counts.
+struct TMemoryFigures {
+  uint32_t Load = 0;
+  uint64_t Total = 0;
+  uint64_t Avail = 0;
+};
+
+// Screen cursors the window switches between.
+enum class TScreenCursor { Default, HourGlass, Other };
+
+// Everything the main window works with beyond its own controls.
+struct TPerformancePorts {
+  // The connected service client (gService); may be empty.
+  std::function<std::shared_ptr<IServiceLink>()> Service;
+  // Reads the memory status; false when it cannot be read.
+  std::function<bool(TMemoryFigures&)> MemoryStatus;
+  // The current user's privilege level; false when the query fails.
+  std::function<bool(int& level)> UserPrivilege;
+  // The translation of key in section (the key itself when there is none).
+  std::function<std::string(std::string_view section, std::string_view key)> Text;
+  // The screen cursor and its change.
+  std::function<TScreenCursor()> GetCursor;
+  std::function<void(TScreenCursor)> SetCursor;
+  // Dispatches the window messages that wait.
+  IMessagePump* Pump = nullptr;
+  // Shows a message box owned by the main window (owner true) or by none.
+  std::function<uint16_t(bool ownedByMainWindow, const std::string& caption, const std::string& title,
+                         const std::string& text, MessageBoxIcon icon, MessageBoxButtons buttons)>
+      ShowBox;
+  // Opens the help topic; shows the About window modally.
+  std::function<void()> ShowHelp;
+  std::function<void()> ShowAbout;
+  // Closes the window (which ends the application).
+  std::function<void()> Close;
+  // The product family's machine type (1 notebook, 2 other).
+  std::function<int()> MachineType;
+  // The groups of the speed switches and of the disk cleanup.
+  std::function<void()> LoadSpeedOptions;
+  std::function<void()> ApplySpeedOptions;
+  std::function<void()> StartCountPass;
+};
+
+// The application title, the main window's caption.
+inline constexpr const char* kPerformanceCaption = "Quor eBrisko Management";
+
+// "#0": x rounded to the nearest whole number, halves up.
+long long RoundHalfUp(double x);
+// The texts of the gauge's labels for figures: "Used: 640 MB (63%)", "Free: 384 MB (38%)",
+// with used and free translated.
+std::string UsedText(const TMemoryFigures& m, const std::string& used);
+std::string FreeText(const TMemoryFigures& m, const std::string& free);
+// Whether a text reads as a true boolean: "True" in any case or a number other than 0.
+bool ReadsAsTrueBoolean(std::string_view text);
+// Whether the memory usage answer advises an upgrade: count > 1000, 3 * "60" > 2 * count
+// and 3 * "80" > count, each read from the comma list (0 when missing or not a number).
+bool UpgradeAdvised(const std::string& answer);
+
+class TfmPerformance : public TfmBaseForm {
+ public:
+  explicit TfmPerformance(TPerformancePorts ports);
+
+  // The creation steps; an error of the state request ends them where it arose.
+  void FormCreate() override;
+  // Reads the privilege, the speed options, starts a count pass, refreshes the gauge and
+  // reads the schedule from the service.
+  void LoadState();
+  // Refreshes the gauge from the memory status.
+  void Timer1Timer();
+  void ActOptimizeExecute();
+  void cbAutoOptimizeClick();
+  void rgTimeSelectClick();
+  // Sends the schedule to the service when it was changed since the last apply.
+  void ApplySchedule();
+  void ActApplyExecute();
+  void ActOKExecute();
+  void btnCancelClick();
+  void btnHelpClick();
+  void btnAboutClick();
+  // A key released anywhere in the window (it sees keys before its controls): F1 opens help.
+  void FormKeyUp(unsigned key);
+  void ActMemoryUsageCheckExecute();
+  // Marks a changed speed switch: Apply becomes available.
+  void SpeedOptionChanged();
+
+  int32_t FPrivilege = 0;
+  bool FScheduleChanged = false;
+  bool FSpeedChanged = false;
+
+  TControl* Image1 = nullptr;
+  TControl* ImageList1 = nullptr;
+  TControl* suiGroupBox1 = nullptr;
+  TControl* cbAutoOptimize = nullptr;
+  TControl* Label1 = nullptr;
+  TControl* rgTimeSelect = nullptr;
+  TControl* lbUsed = nullptr;
+  TControl* lbFree = nullptr;
+  TControl* pbPhysicalmemory = nullptr;
+  TControl* suiImageButton1 = nullptr;
+  TControl* suiGroupBox2 = nullptr;
+  TControl* cbDiskOpt[6] = {};
+  TControl* lblTempFilesSize = nullptr;
+  TControl* lblCookies = nullptr;
+  TControl* lblSysFilesSize = nullptr;
+  TControl* lblRecycleFiles = nullptr;
+  TControl* lblSavedPwd = nullptr;
+  TControl* suiImageButton2 = nullptr;
+  TControl* suiGroupBox3 = nullptr;
+  TControl* cbSpeedOpt[5] = {};
+  TControl* suiGroupBox4 = nullptr;
+  TControl* lblCheckText = nullptr;
+  TControl* suiImageButton7 = nullptr;
+  TControl* btnApply = nullptr;
+  TControl* btnOK = nullptr;
+  TControl* btnCancel = nullptr;
+
+  TPerformancePorts& Ports() noexcept { return FPorts; }
+
+ private:
+  void ArrangeRows();
+  void EnableTimeSelect(bool enabled);
+  std::string Text(std::string_view section, std::string_view key) const;
+
+  TPerformancePorts FPorts;
+};
+
+// The suggestion window: never shown; it runs the memory usage check and owns its verdict.
+class TfmSuggestForm {
+ public:
+  explicit TfmSuggestForm(TPerformancePorts& ports) : FPorts(ports) {}
+  // Has the service measure the memory use and shows the verdict; true once shown.
+  bool RunServiceCheck();
+
+ private:
+  TPerformancePorts& FPorts;
+};
