@@ -116,13 +116,15 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   Label1->Transparent = true;
   rgTimeSelect = &suiGroupBox1->AddChild(TControlKind::RadioGroup, "rgTimeSelect", {72, 26, 145, 79});
   rgTimeSelect->SetItems({"5 minutes", "30 minutes", "1 hour"});
-  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {8, 120, 120, 15});
+  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {8, 120, 118, 15});
   lbUsed->SetText("Used: 94 MB");
   lbUsed->Transparent = true;
-  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {120, 120, 125, 15});
+  lbUsed->AutoSize = true;
+  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {128, 120, 117, 15});
   lbFree->SetText("Free: 94 MB");
   lbFree->Alignment = TAlignment::Right;
   lbFree->Transparent = true;
+  lbFree->AutoSize = true;
   pbPhysicalmemory = &suiGroupBox1->AddChild(TControlKind::ProgressBar, "pbPhysicalmemory", {6, 136, 239, 12});
   suiImageButton1 = imageButton(*suiGroupBox1, "suiImageButton1", "Optimize", {8, 170, 105, 24});
 

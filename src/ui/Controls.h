@@ -176,6 +176,9 @@ class TControl {
   bool AnchorRight = false;
   TAlignment Alignment = TAlignment::Left;
   bool WordWrap = false;
+  // A one-line label as wide as its text: it grows to the right, or to the left when
+  // right-aligned.
+  bool AutoSize = false;
   // Text centred between the top and bottom edges.
   bool CenterVertically = false;
   bool Transparent = false;

@@ -209,6 +209,7 @@ void TWinControl::Create(HWND parent, POINT offset) {
   }
   if (FModel.IsCheckBox()) ::SendMessageW(FHandle, BM_SETCHECK, FModel.Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
   if (kind == TControlKind::RadioGroup || kind == TControlKind::CheckGroup) CreateItems();
+  FitText();
 }
 
 void TWinControl::CreateItems() {
@@ -247,6 +248,22 @@ void TWinControl::SyncItems() {
   }
 }
 
+void TWinControl::FitText() {
+  if (!FModel.AutoSize || FModel.Kind() != TControlKind::Label || !FHandle) return;
+  HDC dc = ::GetDC(FHandle);
+  HGDIOBJ old = ::SelectObject(dc, FForm.Skin().Font(FModel.Font()));
+  const std::wstring text = Utf8ToWide(FModel.Text());
+  SIZE extent{0, 0};
+  ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(FHandle, dc);
+  TBounds b = FModel.Bounds();
+  const int width = extent.cx + 1;
+  if (FModel.Alignment == TAlignment::Right) b.Left += b.Width - width;
+  b.Width = width;
+  FModel.SetBounds(b);
+}
+
 void TWinControl::Repaint() {
   if (FHandle) ::RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
@@ -256,6 +273,7 @@ void TWinControl::ControlChanged(TChange what) {
   switch (what) {
     case TChange::Text:
       ::SetWindowTextW(FHandle, Utf8ToWide(FModel.Text()).c_str());
+      FitText();
       break;
     case TChange::Enabled:
       ::EnableWindow(FHandle, FModel.Enabled());

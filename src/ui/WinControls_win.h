@@ -74,6 +74,8 @@ class TWinControl final : public IControlPeer {
   void CreateItems();
   void SyncItems();
   void Repaint();
+  // Makes an auto-sized label as wide as its text.
+  void FitText();
 
   TWinForm& FForm;
   TControl& FModel;
