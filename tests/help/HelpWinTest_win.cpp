@@ -92,8 +92,10 @@ class TRegistrationRemoved {
       FValues.push_back({std::wstring(name, nameLen), type, data});
     }
     k.reset();
+    // Given a subkey, the call deletes that key too.
     FRemoved = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS &&
-               ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str()) == ERROR_SUCCESS;
+               ::RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, k.put()) ==
+                   ERROR_FILE_NOT_FOUND;
   }
   ~TRegistrationRemoved() {
     if (FValues.empty()) return;
