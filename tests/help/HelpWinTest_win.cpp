@@ -7,6 +7,7 @@
 #include "help/hh.h"
 #include "help/hh_funcs_win.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,7 +44,16 @@ struct TProbeRun {
   unsigned long ExitCode = 0;
   std::map<std::string, std::string> Values;  // result, viewer, closed
   std::string ViewerTitle;                     // of a viewer found while the probe held it
+  long TocEntries = -1;                        // entries of the viewer's table of contents
 };
+
+// The number of entries in a help project's table of contents source.
+long TocEntriesOf(const std::string& language) {
+  const std::string toc = ReadAll(std::string(QB_SOURCE_DIR) + "/packs/" + language + "/help/toc.hhc");
+  long n = 0;
+  for (size_t at = toc.find("text/sitemap"); at != std::string::npos; at = toc.find("text/sitemap", at + 1)) ++n;
+  return n;
+}
 
 // Runs the probe from exe with the second parameter slot and the pack (or "-"), keeping a
 // viewer up for holdMs; screenshot names the kept picture of the viewer when one shows.
@@ -56,6 +66,8 @@ TProbeRun RunProbe(const std::string& exe, const std::string& dir, const std::st
   if (HWND viewer = WaitForTopWindow("HH Parent", nullptr, p.Pid(), holdMs > 0 ? holdMs : 1)) {
     run.ViewerTitle = WindowText(viewer);
     ::Sleep(300);  // let it paint before the picture is taken
+    if (HWND tree = FindChildWindow(viewer, "SysTreeView32"))
+      run.TocEntries = static_cast<long>(::SendMessageW(tree, TVM_GETCOUNT, 0, 0));
     if (!screenshot.empty()) SaveScreenshot(viewer, ArtifactDir() + screenshot);
   }
   EXPECT_TRUE(p.WaitExit(holdMs + 30000)) << "probe hangs";
@@ -141,6 +153,8 @@ TEST(HelpWin, RequestOpensTheViewerOnThePacksHelpFile) {
     EXPECT_EQ(run.Values["result"], "0");
     EXPECT_EQ(run.Values["viewer"], "1");
     EXPECT_EQ(run.ViewerTitle, pack.Title);
+    // The viewer read the compiled contents: every entry of the source is in its tree.
+    EXPECT_EQ(run.TocEntries, TocEntriesOf(pack.Language));
     // Closing the viewers before the control goes keeps the program from crashing at exit.
     EXPECT_EQ(run.Values["closed"], "1");
   }
