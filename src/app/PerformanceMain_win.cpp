@@ -3,6 +3,7 @@
 #include "app/AppIdentity.h"
 #include "common/GenericNetAPI.h"
 #include "common/MessagePump_win.h"
+#include "help/hh_funcs_win.h"
 #include "i18n/StringTable.h"
 #include "service/ConnectService.h"
 #include "ui/About_win.h"
@@ -43,6 +44,7 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
                         const std::string& text, MessageBoxIcon icon, MessageBoxButtons buttons) {
     return ShowMessageBox(owned ? Handle() : nullptr, caption, title, text, icon, buttons);
   };
+  p.ShowHelp = [this] { ShowProductHelp(Handle()); };
   p.ShowAbout = [] { ShowAboutBox(kAppTitle); };
   p.Close = [this] {
     if (HWND hwnd = Handle()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);

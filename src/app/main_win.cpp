@@ -13,6 +13,7 @@
 #include "common/WinText_win.h"
 #include "i18n/Localization.h"
 #include "i18n/StringTable.h"
+#include "help/hh.h"
 #include "i18n/TranslateST.h"
 #include "optimize/OptimizeIt.h"
 #include "service/ConnectService_win.h"
@@ -50,6 +51,7 @@ TModuleList ProcessModules() {
     });
   }, FinalizeServiceModule);
   modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
+  modules.Add("help control and diagnostics", InitializeHelpModule, FinalizeHelpModule);
   return modules;
 }
 

@@ -185,6 +185,23 @@ TEST_F(MainWindowE2E, AboutOpensAndCloses) {
   app.Exit();
 }
 
+TEST_F(MainWindowE2E, F1AndTheHelpButtonOpenTheHelpViewer) {
+  TRunningApp app = TRunningApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  // F1 released while a control deep in the window has the focus.
+  HWND check = app.Control("Button", "Turbo Startup");
+  ASSERT_NE(check, nullptr);
+  SendKey(check, VK_F1);
+  HWND viewer = WaitForTopWindow("HH Parent", nullptr, app.Process.Pid(), 15000);
+  ASSERT_NE(viewer, nullptr);
+  SaveScreenshot(viewer, ArtifactDir() + "help-from-f1.bmp");
+  ::PostMessageW(viewer, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(viewer); }, 10000));
+  ClickButton(app.Control("Button", "Help"));
+  EXPECT_NE(WaitForTopWindow("HH Parent", nullptr, app.Process.Pid(), 15000), nullptr);
+  app.Exit();
+}
+
 TEST_F(MainWindowE2E, TheUsageCheckAsksThenShowsItsVerdict) {
   TRunningApp app = TRunningApp::Start();
   ASSERT_NE(app.Main, nullptr);
