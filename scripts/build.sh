@@ -2,15 +2,21 @@
 # Installs what is missing, then configures and builds both trees:
 #   build/native  the portable core and its tests, with AddressSanitizer and UBSan
 #   build/cross   every program and test for 64-bit Windows (MinGW-w64), run under Wine
-# Usage: build.sh [cross]   (cross: the Windows tree only)
+# Usage: build.sh [cross|run]   (cross: the Windows tree only; run: only what the Run command
+# needs of it: the programs, the language packs and the helper that waits for the window)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 jobs=${QB_JOBS:-$(nproc)}
-if [ "${1:-}" != cross ]; then
+if [ "${1:-}" != cross ] && [ "${1:-}" != run ]; then
   cmake -G Ninja -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build "$root/build/native" -j "$jobs"
 fi
 cmake -G Ninja -S "$root" -B "$root/build/cross" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$root/build/cross" -j "$jobs"
+if [ "${1:-}" = run ]; then
+  cmake --build "$root/build/cross" -j "$jobs" --target eBrisko KLService ServiceControl \
+    language_packs qb_wait_window qb_desktop_keeper
+else
+  cmake --build "$root/build/cross" -j "$jobs"
+fi

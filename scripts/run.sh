@@ -8,7 +8,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 headless=1
 [ -n "${DISPLAY:-}" ] && headless=0
-"$root/scripts/build.sh" cross
+"$root/scripts/build.sh" run
 bin="$root/build/cross/bin"
 source "$root/scripts/wine-env.sh"
 [ "$headless" = 0 ] && export QB_KEEP_DISPLAY=1
