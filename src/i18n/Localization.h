@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/SystemPorts.h"
@@ -12,6 +13,11 @@
 inline constexpr const char* kPoolFolderName = "__LanguageFiles";
 // Mask of the string-table files of a pack.
 inline constexpr const char* kStringTableMask = "strtab*";
+
+// Whether name a comes before name b in an NTFS folder listing: UTF-16 code units compared
+// after upper-casing, so "strtabFix.ini" comes before "strtab_eBrisko.ini" ("F" < "_").
+// Letters beyond ASCII are not folded.
+bool PrecedesInFolderListing(std::string_view a, std::string_view b);
 
 // Owns the files unpacked from the language packs and finds them by file name.
 class TFilePool {
@@ -31,7 +37,8 @@ class TFilePool {
   // is extracted on demand into the system's temporary folder.
   std::string GetFileName(const std::string& fileName);
   // Fills List with the full paths of the pool's files matching Mask ("*" and "?", letter
-  // case ignored), sorted by name so the merge order does not depend on the file system.
+  // case ignored), in the order NTFS lists a folder (see PrecedesInFolderListing) whatever the
+  // file system underneath, so the string table merged last wins as it does on Windows.
   void FindFiles(const std::string& mask, std::vector<std::string>& list);
 
   // The pool folder (the work folder until the first unpacking).

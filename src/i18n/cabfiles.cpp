@@ -17,6 +17,13 @@ bool ClimbsUp(std::string_view part) noexcept {
   return dots >= 2;
 }
 
+bool IsDigitOrSuperscript(std::string_view s) noexcept {
+  // The system takes the superscript digits 1, 2 and 3 (ANSI and UTF-8) for digits here too.
+  if (s.size() == 1)
+    return (s[0] >= '0' && s[0] <= '9') || s == "\xB9" || s == "\xB2" || s == "\xB3";
+  return s == "\xC2\xB9" || s == "\xC2\xB2" || s == "\xC2\xB3";
+}
+
 std::string WithBackslash(std::string_view dir) {
   std::string out(dir);
   if (!out.empty() && !IsSeparator(out.back())) out += '\\';
@@ -43,10 +50,22 @@ bool IsSafeArchiveName(std::string_view name) noexcept {
   while (start <= name.size()) {
     size_t end = start;
     while (end < name.size() && !IsSeparator(name[end])) ++end;
-    if (ClimbsUp(name.substr(start, end - start))) return false;
+    const std::string_view part = name.substr(start, end - start);
+    if (ClimbsUp(part) || IsDeviceName(part)) return false;
     start = end + 1;
   }
   return true;
+}
+
+bool IsDeviceName(std::string_view part) noexcept {
+  // The device is named by what comes before the first dot, without trailing blanks.
+  std::string_view base = part.substr(0, part.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (SameText(base, device)) return true;
+  const std::string_view stem = base.substr(0, 3);
+  return base.size() >= 4 && (SameText(stem, "COM") || SameText(stem, "LPT")) &&
+         IsDigitOrSuperscript(base.substr(3));
 }
 
 std::string ArchiveFolderPart(std::string_view name) {
