@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "common/SystemPorts.h"
@@ -13,11 +12,6 @@
 inline constexpr const char* kPoolFolderName = "__LanguageFiles";
 // Mask of the string-table files of a pack.
 inline constexpr const char* kStringTableMask = "strtab*";
-
-// Whether name a comes before name b in an NTFS folder listing: UTF-16 code units compared
-// after upper-casing, so "strtabFix.ini" comes before "strtab_eBrisko.ini" ("F" < "_").
-// Letters beyond ASCII are not folded.
-bool PrecedesInFolderListing(std::string_view a, std::string_view b);
 
 // Owns the files unpacked from the language packs and finds them by file name.
 class TFilePool {

@@ -34,6 +34,11 @@ bool IsSafeArchiveName(std::string_view name) noexcept;
 // system opens the device for such a name in any folder, whatever extension follows.
 bool IsDeviceName(std::string_view part) noexcept;
 
+// Whether name a comes before name b in an NTFS folder listing: UTF-16 code units compared
+// after upper-casing, so "strtabFix.ini" comes before "strtab_eBrisko.ini" ("F" < "_").
+// Letters beyond ASCII are not folded.
+bool PrecedesInFolderListing(std::string_view a, std::string_view b);
+
 // The folder part of a stored name ("a\b\c.txt" gives "a\b\"; "c.txt" gives "").
 std::string ArchiveFolderPart(std::string_view name);
 

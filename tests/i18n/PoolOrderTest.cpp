@@ -1,4 +1,4 @@
-#include "i18n/Localization.h"
+#include "i18n/cabfiles.h"
 
 #include <gtest/gtest.h>
 
