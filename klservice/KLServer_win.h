@@ -4,18 +4,24 @@
 
 #include "ServiceCore.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
+// One thread serves every connection: non-blocking sockets waited on together, requests taken
+// one at a time per connection. Freeing memory runs on a thread of its own, so a long pass
+// holds up nobody else; a WaitAlert waits without holding the thread.
 class TKLServiceHost {
  public:
-  // A host over the given ports; nothing runs until Start.
-  TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log, IClock& clock);
+  // A host over the given ports and limits; nothing runs until Start.
+  TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log, IClock& clock,
+                 const TServerLimits& limits = TServerLimits());
   ~TKLServiceHost();
   TKLServiceHost(const TKLServiceHost&) = delete;
   TKLServiceHost& operator=(const TKLServiceHost&) = delete;
@@ -28,28 +34,55 @@ class TKLServiceHost {
   // The port listened on.
   uint16_t Port() const noexcept { return FPort; }
   // The connections being served now.
-  int ClientCount();
+  int ClientCount() const noexcept { return FClientCount.load(); }
+  // How many connections were dropped to make room for new ones.
+  int64_t DroppedForRoom() const noexcept { return FDroppedForRoom.load(); }
   // The request handling.
   TServiceCore& Core() noexcept { return FCore; }
 
  private:
-  struct TClient;
-  void AcceptLoop();
-  void Serve(TClient& client);
+  struct TConnection;
+  void ServeLoop();
+  void AcceptNew(int64_t now);
+  void ReadFrom(TConnection& c);
+  void Advance(TConnection& c);
+  void Answer(TConnection& c, int32_t seq, std::string_view answer);
+  void Flush(TConnection& c, int64_t now);
+  void CheckTimes(int64_t now);
+  void FinishFreePass();
+  void Drop(TConnection& c, const char* why);
+  void DropOneForRoom(int64_t now);
+  void Wake() noexcept;
+  void FreeLoop();
   void SampleLoop();
   void ScheduleLoop();
-  void ReapFinished(bool all);
 
   IServiceLog& FLog;
   IClock& FClock;
   TServiceCore FCore;
-  uintptr_t FListen;  // SOCKET, kept as an integer so this header needs no Winsock
+  TServerLimits FLimits;
+  uintptr_t FListen;  // SOCKETs, kept as integers so this header needs no Winsock
+  uintptr_t FWakeSocket;
   uint16_t FPort = 0;
+  uint16_t FWakePort = 0;
   bool FWinsock = false;
 
-  std::mutex FLock;  // guards the client list and the stop flag
-  std::condition_variable FWake;
+  // Owned by the serving thread.
+  std::vector<std::unique_ptr<TConnection>> FConnections;
+  std::string FReceiveBuffer;
+  size_t FUnfinishedBytes = 0;
+  std::atomic<int> FClientCount{0};
+  std::atomic<int64_t> FDroppedForRoom{0};
+  int64_t FLastRoomLogMs = INT64_MIN / 2;
+  int64_t FRoomDropsUnlogged = 0;
+  int64_t FDropLogStartMs = INT64_MIN / 2;
+  int FDropsLogged = 0, FDropsUnlogged = 0;
+
+  std::mutex FLock;  // guards the stop flag and the freeing pass below
+  std::condition_variable FWakeThreads;
   bool FStopping = false;
-  std::list<std::unique_ptr<TClient>> FClients;
-  std::thread FAcceptThread, FSampleThread, FScheduleThread;
+  uint64_t FFreeStarted = 0;   // passes asked for
+  uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
+  std::string FFreeAnswer;
+  std::thread FServeThread, FFreeThread, FSampleThread, FScheduleThread;
 };

@@ -67,7 +67,9 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
 bool RunHost(IServiceLog& log, const std::function<void()>& onRunning) {
   TWinMemoryPort memory;
   TRegistryScheduleStore store(HKEY_LOCAL_MACHINE, kServiceParametersKey);
-  TKLServiceHost host(memory, store, log, SystemClock());
+  // The limits are settings, so a test can shorten them for an installed service.
+  TKLServiceHost host(memory, store, log, SystemClock(),
+                      ReadServerLimits(HKEY_LOCAL_MACHINE, kServiceParametersKey));
   try {
     host.Start(gPort);
   } catch (const std::exception& e) {

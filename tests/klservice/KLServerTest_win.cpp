@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
+
+#include <cstdio>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -20,9 +24,28 @@ class KLServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
-    host = std::make_unique<TKLServiceHost>(memory, store, log, clock);
+    Restart(TServerLimits());
+  }
+  void Restart(const TServerLimits& limits) {
+    host.reset();
+    host = std::make_unique<TKLServiceHost>(memory, store, log, clock, limits);
     host->Start(0);
   }
+  // Opens n connections that never send a byte.
+  std::vector<std::unique_ptr<TLineClient>> Idle(int n) {
+    std::vector<std::unique_ptr<TLineClient>> out;
+    for (int i = 0; i < n; ++i) {
+      out.push_back(std::make_unique<TLineClient>(host->Port()));
+      EXPECT_TRUE(out.back()->Connected());
+    }
+    return out;
+  }
+  // Waits (boundedly) until the server serves n connections.
+  bool WaitForCount(int n) {
+    for (int i = 0; i < 200 && host->ClientCount() != n; ++i) ::Sleep(25);
+    return host->ClientCount() == n;
+  }
+  static constexpr const char* kSensors = "memory.load,memory.available";
   void TearDown() override {
     host.reset();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kTestKey);
@@ -63,7 +86,8 @@ TEST_F(KLServerTest, AnswersRequestsAndKeepsTheScheduleInTheRegistry) {
             "3,Enabled=-1,Period=30");
 }
 
-TEST_F(KLServerTest, DropsBadInputAndStillAnswers) {
+TEST_F(KLServerTest, DropsBadInputAndStillAnswersWhileManyConnectionsAreOpen) {
+  const auto others = Idle(500);
   const std::string cases[] = {
       "GET / HTTP/1.1\r\nHost: 127.0.0.1:2804\r\n\r\n",
       "GetInfo 1,\"module.optimize\",\"optimi.free.getconf\",\r\nOrigin: http://example\r\n",
@@ -73,44 +97,117 @@ TEST_F(KLServerTest, DropsBadInputAndStillAnswers) {
       std::string(kMaxRequestLine + 2, ','),
       "GetInfo notanumber,\r\n",
   };
+  TLineClient steady(host->Port());
   for (const std::string& data : cases) {
     TLineClient bad(host->Port());
     ASSERT_TRUE(bad.Connected());
     EXPECT_TRUE(DropsAfter(bad, data)) << data.substr(0, 40);
     TLineClient good(host->Port());
-    EXPECT_EQ(good.Ask("AvaliableSensors 5,"), "5,memory.load,memory.available")
+    EXPECT_EQ(good.Ask("AvaliableSensors 5,"), std::string("5,") + kSensors)
         << "after " << data.substr(0, 40);
+    EXPECT_EQ(steady.Ask("AvaliableSensors 6,"), std::string("6,") + kSensors);
   }
+  EXPECT_TRUE(WaitForCount(501)) << host->ClientCount();
 }
 
-TEST_F(KLServerTest, SilentClientsAreDroppedAndClientsAreBounded) {
+TEST_F(KLServerTest, QuietClientsOutlastEveryLimitAndUnfinishedLinesAreDropped) {
+  TServerLimits limits;
+  limits.UnfinishedLineMs = 1000;
+  limits.RecentRequestMs = 1000;
+  limits.StalledSendMs = 1000;
+  Restart(limits);
   TLineClient silent(host->Port());
+  TLineClient spoke(host->Port());
+  EXPECT_EQ(spoke.Ask("AvaliableSensors 1,"), std::string("1,") + kSensors);
   TLineClient stalled(host->Port());
-  stalled.Ask("AvaliableSensors 0,");
-  stalled.Send("AvaliableSensors 1");  // never ended
+  stalled.Send("AvaliableSensors 2");  // never ended
   TLineClient talker(host->Port());
-  EXPECT_EQ(talker.Ask("AvaliableSensors 2,"), "2,memory.load,memory.available");
-  ::Sleep(300);  // lets the server read the unfinished line before the clock moves on
-  clock.Advance(kSilentClientMs);
+  EXPECT_EQ(talker.Ask("AvaliableSensors 3,"), std::string("3,") + kSensors);
+  ::Sleep(100);  // lets the server read the unfinished line before the clock moves on
+  clock.Advance(24 * 3600000);  // a day: past every limit of the server
+  // This round trip makes the server look at its limits at the new time.
+  EXPECT_EQ(talker.Ask("AvaliableSensors 4,"), std::string("4,") + kSensors);
   std::string line;
-  EXPECT_FALSE(silent.ReadLine(line));
-  EXPECT_TRUE(silent.ClosedByPeer());
   EXPECT_FALSE(stalled.ReadLine(line));
-  EXPECT_TRUE(stalled.ClosedByPeer());
-  EXPECT_EQ(talker.Ask("AvaliableSensors 3,"), "3,memory.load,memory.available")
-      << "a client that has spoken keeps its connection";
+  EXPECT_TRUE(stalled.ClosedByPeer()) << "a line begun and never finished";
+  EXPECT_EQ(silent.Ask("AvaliableSensors 5,"), std::string("5,") + kSensors)
+      << "a client that had not spoken yet is still served";
+  EXPECT_EQ(spoke.Ask("AvaliableSensors 6,"), std::string("6,") + kSensors)
+      << "a client that spoke a day ago is still served";
+}
 
-  std::vector<std::unique_ptr<TLineClient>> full;
-  for (int i = 1; i < kMaxClients; ++i) {
-    full.push_back(std::make_unique<TLineClient>(host->Port()));
-    ASSERT_EQ(full.back()->Ask("Subscribe 1,0").substr(0, 2), "1,");
+TEST_F(KLServerTest, HeldSlotsCannotKeepTheApplicationOut) {
+  // Every slot taken by a connection that sent one valid request: the application's
+  // connection still gets in and is answered.
+  TServerLimits limits;
+  limits.MaxClients = 16;
+  Restart(limits);
+  std::vector<std::unique_ptr<TLineClient>> held;
+  for (int i = 0; i < limits.MaxClients; ++i) {
+    held.push_back(std::make_unique<TLineClient>(host->Port()));
+    ASSERT_EQ(held.back()->Ask("IsAlertEnabled " + std::to_string(i) + ",\"memory.load\""),
+              std::to_string(i) + ",False");
+    clock.Advance(1);
   }
-  TLineClient refused(host->Port());
-  EXPECT_TRUE(DropsAfter(refused, "AvaliableSensors 4,\r\n"));
-  full.pop_back();
-  for (int i = 0; i < 50 && host->ClientCount() >= kMaxClients; ++i) ::Sleep(50);
-  TLineClient admitted(host->Port());
-  EXPECT_EQ(admitted.Ask("AvaliableSensors 5,"), "5,memory.load,memory.available");
+  TLineClient app(host->Port());
+  EXPECT_EQ(app.Ask("AvaliableSensors 100,"), std::string("100,") + kSensors);
+  EXPECT_EQ(host->DroppedForRoom(), 1);
+  std::string line;
+  EXPECT_FALSE(held[0]->ReadLine(line)) << "the one quiet longest made room";
+  for (size_t i = 1; i < held.size(); ++i)
+    EXPECT_EQ(held[i]->Ask("AvaliableSensors 7,"), std::string("7,") + kSensors) << i;
+}
+
+TEST_F(KLServerTest, ThousandIdleAndSixtyFourHeldConnectionsLeaveRoomForTheApplication) {
+  TServerLimits limits;
+  limits.MaxClients = 1024;  // fewer than the connections below: the table overflows
+  Restart(limits);
+  auto privateBytes = [] {
+    PROCESS_MEMORY_COUNTERS_EX m{};
+    m.cb = sizeof m;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&m),
+                           sizeof m);
+    return size_t(m.PrivateUsage);
+  };
+  const size_t before = privateBytes();
+  {
+    auto idle = Idle(1000);
+    std::vector<std::unique_ptr<TLineClient>> held;
+    for (int i = 0; i < 64; ++i) {
+      held.push_back(std::make_unique<TLineClient>(host->Port()));
+      ASSERT_EQ(held.back()->Ask("AvaliableSensors " + std::to_string(i) + ","),
+                std::to_string(i) + "," + kSensors);
+    }
+    TLineClient app(host->Port());
+    int seq = 1000;
+    auto appAnswered = [&] {
+      ++seq;
+      return app.Ask("GetInfo " + std::to_string(seq) +
+                     ",\"module.optimize\",\"optimi.free.getconf\",nocache=true") ==
+             std::to_string(seq) + ",Enabled=0,Period=60";
+    };
+    EXPECT_TRUE(appAnswered());
+    // A second flood of connections that never speak, the application asking meanwhile.
+    std::vector<std::unique_ptr<TLineClient>> flood;
+    for (int wave = 0; wave < 10; ++wave) {
+      auto more = Idle(100);
+      for (auto& c : more) flood.push_back(std::move(c));
+      EXPECT_TRUE(appAnswered()) << "wave " << wave;
+    }
+    EXPECT_LE(host->ClientCount(), limits.MaxClients);
+    EXPECT_GE(host->DroppedForRoom(), 1000 + 64 + 1 + 1000 - limits.MaxClients);
+    for (int i = 0; i < 64; ++i)
+      EXPECT_EQ(held[size_t(i)]->Ask("AvaliableSensors " + std::to_string(i) + ","),
+                std::to_string(i) + "," + kSensors)
+          << "a connection that spoke keeps its slot while silent ones are left";
+    EXPECT_TRUE(appAnswered());
+    std::printf("private bytes: %zu before, %zu with %d connections served and 2065 clients\n",
+                before, privateBytes(), host->ClientCount());
+  }
+  EXPECT_TRUE(WaitForCount(0));
+  const size_t after = privateBytes();
+  std::printf("private bytes after every connection closed: %zu\n", after);
+  EXPECT_LT(after, before + (size_t{8} << 20)) << "back near the idle figure";
 }
 
 TEST_F(KLServerTest, ParallelClientsGetEveryAnswerMatched) {
