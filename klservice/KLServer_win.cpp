@@ -22,11 +22,15 @@ struct TSocketTraits {
 };
 using TScopedSocket = TUniqueHandle<TSocketTraits>;
 
-constexpr int kIdlePollMs = 1000;        // how often the time limits are looked at when all is quiet
-constexpr int kAlertPollMs = 100;        // how often waiting alerts are looked at
+constexpr DWORD kIdleWaitMs = 1000;     // how often the time limits are looked at when all is quiet
+constexpr DWORD kAlertWaitMs = 100;     // how often waiting alerts are looked at
 constexpr size_t kReceiveChunk = 65536;  // one receive per connection and turn, so all get served
 constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
-constexpr int kAcceptsPerTurn = 256;
+constexpr ULONG kCompletionsPerTurn = 64;
+// What a completion packet is about.
+constexpr ULONG_PTR kKeyWake = 1;
+constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
+constexpr ULONG_PTR kKeyConnection = 3;
 // Drops are logged up to this many lines per window of the clock, then counted.
 constexpr int kDropLogLines = 20;
 constexpr int64_t kDropLogWindowMs = 10000;
@@ -64,6 +68,8 @@ uint16_t LocalPort(SOCKET s) {
   return ntohs(addr.sin_port);
 }
 
+HANDLE CompletionPort(void* completion) { return static_cast<HANDLE>(completion); }
+
 }  // namespace
 
 struct TKLServiceHost::TConnection {
@@ -75,10 +81,21 @@ struct TKLServiceHost::TConnection {
     if (Socket != INVALID_SOCKET) ::closesocket(Socket);
   }
 
+  // One overlapped operation. The system writes into it until the operation completes: a
+  // connection is freed only once neither of its two is pending.
+  struct TOp {
+    OVERLAPPED Overlapped{};  // first, so a completion's overlapped leads back to its TOp
+    TConnection* Owner;
+    bool Pending = false;
+  };
+
+  TOp ReceiveOp{{}, this};  // a zero-byte receive: completes when there is something to read
+  TOp SendOp{{}, this};
   SOCKET Socket;
   TClientSession Session;
-  std::string Out;           // answers not yet taken by the client
-  int64_t OutSinceMs = 0;    // when the client last took some of them
+  std::string Out;           // answers not yet handed to the system
+  std::string Sending;       // answers the pending send holds
+  int64_t SendSinceMs = 0;   // when the pending send was started
   size_t Unfinished = 0;     // bytes of an unfinished line, as counted in FUnfinishedBytes
   TWait Wait = TWait::None;  // what the request in progress waits for
   TRequest Waiting;
@@ -93,8 +110,7 @@ TKLServiceHost::TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServ
       FClock(clock),
       FCore(memory, store, clock, log),
       FLimits(limits),
-      FListen(INVALID_SOCKET),
-      FWakeSocket(INVALID_SOCKET) {}
+      FListen(INVALID_SOCKET) {}
 
 TKLServiceHost::~TKLServiceHost() { Stop(); }
 
@@ -111,19 +127,10 @@ void TKLServiceHost::Start(uint16_t port) {
   sockaddr_in addr = Loopback(port);
   if (::bind(listen.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     throw Exception("port " + std::to_string(port) + " not available: " + WsaError());
-  if (::listen(listen.get(), SOMAXCONN) != 0 || !SetNonBlocking(listen.get()))
-    throw Exception("listen: " + WsaError());
+  if (::listen(listen.get(), SOMAXCONN) != 0) throw Exception("listen: " + WsaError());
 
-  // The other threads wake the serving thread with a datagram to this socket. Connected to
-  // itself, it takes datagrams from nobody else.
-  TScopedSocket wake(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
-  sockaddr_in wakeAddr = Loopback(0);
-  if (!wake || ::bind(wake.get(), reinterpret_cast<sockaddr*>(&wakeAddr), sizeof wakeAddr) != 0)
-    throw Exception("wake socket: " + WsaError());
-  wakeAddr = Loopback(LocalPort(wake.get()));
-  if (::connect(wake.get(), reinterpret_cast<sockaddr*>(&wakeAddr), sizeof wakeAddr) != 0 ||
-      !SetNonBlocking(wake.get()))
-    throw Exception("wake socket: " + WsaError());
+  FCompletion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (!FCompletion) throw Exception("completion port: " + SystemErrorText(::GetLastError()));
 
   FPort = LocalPort(listen.get());
   FReceiveBuffer.resize(kReceiveChunk);
@@ -133,8 +140,8 @@ void TKLServiceHost::Start(uint16_t port) {
     FStopping = false;
   }
   FListen = listen.release();
-  FWakeSocket = wake.release();
   FServeThread = std::thread([this] { ServeLoop(); });
+  FAcceptThread = std::thread([this] { AcceptLoop(); });
   FFreeThread = std::thread([this] { FreeLoop(); });
   FSampleThread = std::thread([this] { SampleLoop(); });
   FScheduleThread = std::thread([this] { ScheduleLoop(); });
@@ -149,14 +156,14 @@ void TKLServiceHost::Stop() {
   FWakeThreads.notify_all();
   FCore.Stop();
   Wake();
-  for (std::thread* t : {&FServeThread, &FFreeThread, &FSampleThread, &FScheduleThread})
+  const uintptr_t listen = FListen.exchange(INVALID_SOCKET);
+  if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));  // ends the accept
+  for (std::thread* t :
+       {&FAcceptThread, &FServeThread, &FFreeThread, &FSampleThread, &FScheduleThread})
     if (t->joinable()) t->join();
-  FConnections.clear();
-  FClientCount = 0;
-  FUnfinishedBytes = 0;
-  for (uintptr_t* s : {&FListen, &FWakeSocket}) {
-    if (*s != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(*s));
-    *s = INVALID_SOCKET;
+  if (FCompletion) {
+    ::CloseHandle(CompletionPort(FCompletion));
+    FCompletion = nullptr;
   }
   if (FWinsock) {
     ::WSACleanup();
@@ -166,85 +173,122 @@ void TKLServiceHost::Stop() {
 }
 
 void TKLServiceHost::Wake() noexcept {
-  if (FWakeSocket != INVALID_SOCKET) ::send(static_cast<SOCKET>(FWakeSocket), "w", 1, 0);
+  if (FCompletion) ::PostQueuedCompletionStatus(CompletionPort(FCompletion), 0, kKeyWake, nullptr);
+}
+
+void TKLServiceHost::AcceptLoop() {
+  for (;;) {
+    const SOCKET s = ::accept(static_cast<SOCKET>(FListen.load()), nullptr, nullptr);
+    {
+      std::unique_lock lock(FLock);
+      if (FStopping) {
+        if (s != INVALID_SOCKET) ::closesocket(s);
+        return;
+      }
+      if (s == INVALID_SOCKET) {
+        FWakeThreads.wait_for(lock, std::chrono::milliseconds(100));  // no spinning on a failure
+        continue;
+      }
+    }
+    if (!::PostQueuedCompletionStatus(CompletionPort(FCompletion), 0, kKeyAccepted,
+                                      reinterpret_cast<OVERLAPPED*>(static_cast<uintptr_t>(s))))
+      ::closesocket(s);
+  }
 }
 
 void TKLServiceHost::ServeLoop() {
-  std::vector<WSAPOLLFD> fds;
+  OVERLAPPED_ENTRY entries[kCompletionsPerTurn];
+  bool stopping = false;
+  int stoppingTurns = 0;
   for (;;) {
-    {
-      std::lock_guard lock(FLock);
-      if (FStopping) break;
-    }
-    // Each connection is watched for what it can take now: more requests only when the one
-    // before is answered and its answers are being read.
-    fds.clear();
-    fds.push_back({static_cast<SOCKET>(FListen), POLLRDNORM, 0});
-    fds.push_back({static_cast<SOCKET>(FWakeSocket), POLLRDNORM, 0});
-    bool alertWaits = false;
-    for (const auto& c : FConnections) {
-      SHORT events = 0;
-      if (c->Wait == TConnection::TWait::None && !c->Session.HasLines() &&
-          c->Out.size() < kOutputHigh)
-        events |= POLLRDNORM;
-      if (!c->Out.empty()) events |= POLLWRNORM;
-      alertWaits |= c->Wait == TConnection::TWait::Alert;
-      fds.push_back({c->Socket, events, 0});
-    }
-    const int ready = ::WSAPoll(fds.data(), static_cast<ULONG>(fds.size()),
-                                alertWaits ? kAlertPollMs : kIdlePollMs);
-    if (ready == SOCKET_ERROR) {
-      FLog.Log("waiting on the connections failed: " + WsaError());
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));  // no spinning on a failure
-      continue;
-    }
+    const bool alertWaits = std::any_of(FConnections.begin(), FConnections.end(), [](const auto& c) {
+      return c->Wait == TConnection::TWait::Alert;
+    });
+    ULONG count = 0;
+    if (!::GetQueuedCompletionStatusEx(CompletionPort(FCompletion), entries, kCompletionsPerTurn, &count,
+                                       stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs,
+                                       FALSE))
+      count = 0;  // the wait ended without a packet
     const int64_t now = FClock.NowMs();
-    if (fds[1].revents) {
-      char drain[64];
-      while (::recv(static_cast<SOCKET>(FWakeSocket), drain, sizeof drain, 0) > 0) {
+    for (ULONG i = 0; i < count; ++i) {
+      const OVERLAPPED_ENTRY& e = entries[i];
+      if (e.lpCompletionKey == kKeyAccepted) {
+        const auto s = static_cast<SOCKET>(reinterpret_cast<uintptr_t>(e.lpOverlapped));
+        if (stopping)
+          ::closesocket(s);
+        else
+          AddConnection(s, now);
+      } else if (e.lpCompletionKey == kKeyConnection && e.lpOverlapped) {
+        auto* op = reinterpret_cast<TConnection::TOp*>(e.lpOverlapped);
+        op->Pending = false;
+        Completed(*op->Owner, op == &op->Owner->ReceiveOp, e.lpOverlapped->Internal == 0,
+                  e.dwNumberOfBytesTransferred);
       }
     }
-    FinishFreePass();
-    // Only the connections that were watched: those accepted below come after them.
-    const size_t watched = fds.size() - 2;
-    for (size_t i = 0; i < watched; ++i) {
-      TConnection& c = *FConnections[i];
-      const SHORT revents = fds[i + 2].revents;
-      if (c.Closed || !revents) continue;
-      if (revents & POLLNVAL) {
-        Drop(c, "socket no longer valid");
-        continue;
-      }
-      if (revents & (POLLRDNORM | POLLHUP | POLLERR)) ReadFrom(c);
-      if (!c.Closed && (revents & POLLWRNORM)) Flush(c, now);
+    if (!stopping) {
+      std::lock_guard lock(FLock);
+      stopping = FStopping;
     }
-    if (fds[0].revents) AcceptNew(now);
-    CheckTimes(now);
-    std::erase_if(FConnections, [](const auto& c) { return c->Closed; });
-    FClientCount = static_cast<int>(FConnections.size());
+    if (stopping) {
+      // Every socket closed; the loop runs on until the system has given back every overlapped.
+      for (const auto& c : FConnections) Drop(*c, nullptr);
+      if (++stoppingTurns > 50) {
+        // Never given back: leaking them is safe, freeing memory the system may write is not.
+        for (auto& c : FConnections) static_cast<void>(c.release());
+        FConnections.clear();
+      }
+    } else {
+      FinishFreePass();
+      CheckTimes(now);
+    }
+    std::erase_if(FConnections, [](const auto& c) {
+      return c->Closed && !c->ReceiveOp.Pending && !c->SendOp.Pending;
+    });
+    FClientCount = FLive;
+    if (stopping && FConnections.empty()) break;
   }
-  FConnections.clear();
   FClientCount = 0;
 }
 
-void TKLServiceHost::AcceptNew(int64_t now) {
-  for (int i = 0; i < kAcceptsPerTurn; ++i) {
-    TScopedSocket s(::accept(static_cast<SOCKET>(FListen), nullptr, nullptr));
-    if (!s) {
-      const int err = ::WSAGetLastError();
-      if (err != WSAEWOULDBLOCK && err != WSAECONNRESET) FLog.Log("accept: " + WsaError());
+void TKLServiceHost::AddConnection(uintptr_t socket, int64_t now) {
+  TScopedSocket s(static_cast<SOCKET>(socket));
+  const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
+  ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
+  if (!SetNonBlocking(s.get()) ||
+      !::CreateIoCompletionPort(reinterpret_cast<HANDLE>(s.get()), CompletionPort(FCompletion),
+                                kKeyConnection, 0)) {
+    FLog.Log("connection not served: " + SystemErrorText(::GetLastError()));
+    return;
+  }
+  if (FLive >= FLimits.MaxClients) DropOneForRoom(now);
+  FConnections.push_back(
+      std::make_unique<TConnection>(s.release(), FCore, FClock, FLimits.UnfinishedLineMs));
+  ++FLive;
+  Arm(*FConnections.back());
+}
+
+void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned long bytes) {
+  if (receive) {
+    if (c.Closed) return;
+    if (!ok) {
+      Drop(c, nullptr);  // reset by the client
       return;
     }
-    const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
-    ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-                 sizeof noDelay);
-    if (!SetNonBlocking(s.get())) continue;
-    const auto live = std::count_if(FConnections.begin(), FConnections.end(),
-                                     [](const auto& c) { return !c->Closed; });
-    if (live >= FLimits.MaxClients) DropOneForRoom(now);
-    FConnections.push_back(
-        std::make_unique<TConnection>(s.release(), FCore, FClock, FLimits.UnfinishedLineMs));
+    ReadFrom(c);
+    return;
   }
+  if (!ok || bytes == 0 || c.Closed) {
+    c.Sending.clear();
+    Drop(c, c.Closed ? nullptr : ReasonText(TDropReason::Closed));
+    return;
+  }
+  c.Sending.erase(0, bytes);
+  c.Out.insert(0, c.Sending);  // what is left goes out first with the next send
+  c.Sending.clear();
+  if (c.Sending.capacity() > kOutputHigh) std::string().swap(c.Sending);
+  Flush(c, FClock.NowMs());
+  Advance(c);
 }
 
 void TKLServiceHost::DropOneForRoom(int64_t now) {
@@ -279,6 +323,7 @@ void TKLServiceHost::ReadFrom(TConnection& c) {
   }
   if (n < 0) {
     if (::WSAGetLastError() != WSAEWOULDBLOCK) Drop(c, nullptr);
+    Arm(c);
     return;
   }
   const TDropReason r = c.Session.Feed(std::string_view(FReceiveBuffer.data(), size_t(n)));
@@ -298,9 +343,26 @@ void TKLServiceHost::ReadFrom(TConnection& c) {
   Advance(c);
 }
 
+void TKLServiceHost::Arm(TConnection& c) {
+  // More is read only once the requests read are answered and the answers are being taken.
+  if (c.Closed || c.ReceiveOp.Pending || c.Wait != TConnection::TWait::None ||
+      c.Session.HasLines() || c.Out.size() + c.Sending.size() >= kOutputHigh)
+    return;
+  c.ReceiveOp.Overlapped = OVERLAPPED{};
+  WSABUF none{0, nullptr};
+  DWORD flags = 0;
+  if (::WSARecv(c.Socket, &none, 1, nullptr, &flags, &c.ReceiveOp.Overlapped, nullptr) == 0 ||
+      ::WSAGetLastError() == WSA_IO_PENDING) {
+    c.ReceiveOp.Pending = true;  // a completion comes either way
+    return;
+  }
+  Drop(c, nullptr);
+}
+
 void TKLServiceHost::Advance(TConnection& c) {
   try {
-    while (!c.Closed && c.Wait == TConnection::TWait::None && c.Out.size() < kOutputHigh) {
+    while (!c.Closed && c.Wait == TConnection::TWait::None &&
+         c.Out.size() + c.Sending.size() < kOutputHigh) {
       std::optional<TRequest> request;
       if (c.Session.NextRequest(request) != TDropReason::None) {
         Drop(c, ReasonText(TDropReason::Malformed));
@@ -333,25 +395,26 @@ void TKLServiceHost::Advance(TConnection& c) {
     return;
   }
   Flush(c, FClock.NowMs());
+  Arm(c);
 }
 
 void TKLServiceHost::Answer(TConnection& c, int32_t seq, std::string_view answer) {
-  if (c.Out.empty()) c.OutSinceMs = FClock.NowMs();
   c.Out += FormatAnswer(seq, answer);
 }
 
 void TKLServiceHost::Flush(TConnection& c, int64_t now) {
-  while (!c.Closed && !c.Out.empty()) {
-    const int n = ::send(c.Socket, c.Out.data(), static_cast<int>(c.Out.size()), 0);
-    if (n > 0) {
-      c.Out.erase(0, static_cast<size_t>(n));
-      c.OutSinceMs = now;
-      continue;
-    }
-    if (::WSAGetLastError() != WSAEWOULDBLOCK) Drop(c, ReasonText(TDropReason::Closed));
-    break;
+  if (c.Closed || c.SendOp.Pending || c.Out.empty()) return;
+  c.Sending.swap(c.Out);
+  c.SendOp.Overlapped = OVERLAPPED{};
+  WSABUF buf{static_cast<ULONG>(c.Sending.size()), c.Sending.data()};
+  if (::WSASend(c.Socket, &buf, 1, nullptr, 0, &c.SendOp.Overlapped, nullptr) == 0 ||
+      ::WSAGetLastError() == WSA_IO_PENDING) {
+    c.SendOp.Pending = true;  // a completion comes either way
+    c.SendSinceMs = now;
+    return;
   }
-  if (c.Out.empty() && c.Out.capacity() > kOutputHigh) std::string().swap(c.Out);
+  c.Sending.clear();
+  Drop(c, ReasonText(TDropReason::Closed));
 }
 
 void TKLServiceHost::CheckTimes(int64_t now) {
@@ -360,7 +423,7 @@ void TKLServiceHost::CheckTimes(int64_t now) {
     if (c.Closed) continue;
     if (c.Session.Expired()) {
       Drop(c, "line begun and never finished");
-    } else if (!c.Out.empty() && now - c.OutSinceMs >= FLimits.StalledSendMs) {
+    } else if (c.SendOp.Pending && now - c.SendSinceMs >= FLimits.StalledSendMs) {
       Drop(c, "answers not read");
     } else if (c.Wait == TConnection::TWait::Alert) {
       try {
@@ -397,8 +460,11 @@ void TKLServiceHost::FinishFreePass() {
 void TKLServiceHost::Drop(TConnection& c, const char* why) {
   if (c.Closed) return;
   c.Closed = true;
+  --FLive;
   FUnfinishedBytes -= c.Unfinished;
   c.Unfinished = 0;
+  // Closing ends the pending operations: their completions still come, and then the
+  // connection is freed.
   ::shutdown(c.Socket, SD_BOTH);
   ::closesocket(c.Socket);
   c.Socket = INVALID_SOCKET;

@@ -14,9 +14,11 @@
 #include <vector>
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
-// One thread serves every connection: non-blocking sockets waited on together, requests taken
-// one at a time per connection. Freeing memory runs on a thread of its own, so a long pass
-// holds up nobody else; a WaitAlert waits without holding the thread.
+// One thread serves every connection: non-blocking sockets, a completion port that reports the
+// connections that have something to read (a zero-byte overlapped receive each, so a quiet
+// connection costs no buffer and no work) and the answers sent; requests are taken one at a
+// time per connection. Accepting and freeing memory run on threads of their own, so a long
+// pass holds up nobody else; a WaitAlert waits without holding the thread.
 class TKLServiceHost {
  public:
   // A host over the given ports and limits; nothing runs until Start.
@@ -42,10 +44,13 @@ class TKLServiceHost {
 
  private:
   struct TConnection;
+  void AcceptLoop();
   void ServeLoop();
-  void AcceptNew(int64_t now);
+  void AddConnection(uintptr_t socket, int64_t now);
+  void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
   void ReadFrom(TConnection& c);
   void Advance(TConnection& c);
+  void Arm(TConnection& c);
   void Answer(TConnection& c, int32_t seq, std::string_view answer);
   void Flush(TConnection& c, int64_t now);
   void CheckTimes(int64_t now);
@@ -61,16 +66,16 @@ class TKLServiceHost {
   IClock& FClock;
   TServiceCore FCore;
   TServerLimits FLimits;
-  uintptr_t FListen;  // SOCKETs, kept as integers so this header needs no Winsock
-  uintptr_t FWakeSocket;
+  std::atomic<uintptr_t> FListen;  // SOCKET, kept as an integer so this header needs no Winsock
+  void* FCompletion = nullptr;      // the completion port (HANDLE)
   uint16_t FPort = 0;
-  uint16_t FWakePort = 0;
   bool FWinsock = false;
 
   // Owned by the serving thread.
   std::vector<std::unique_ptr<TConnection>> FConnections;
   std::string FReceiveBuffer;
   size_t FUnfinishedBytes = 0;
+  int FLive = 0;  // connections not dropped
   std::atomic<int> FClientCount{0};
   std::atomic<int64_t> FDroppedForRoom{0};
   int64_t FLastRoomLogMs = INT64_MIN / 2;
@@ -84,5 +89,5 @@ class TKLServiceHost {
   uint64_t FFreeStarted = 0;   // passes asked for
   uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
   std::string FFreeAnswer;
-  std::thread FServeThread, FFreeThread, FSampleThread, FScheduleThread;
+  std::thread FAcceptThread, FServeThread, FFreeThread, FSampleThread, FScheduleThread;
 };
