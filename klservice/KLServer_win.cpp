@@ -162,6 +162,14 @@ void TKLServiceHost::Stop() {
        {&FAcceptThread, &FServeThread, &FFreeThread, &FSampleThread, &FScheduleThread})
     if (t->joinable()) t->join();
   if (FCompletion) {
+    // A connection accepted while the serving thread ended still waits in the port.
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* packet = nullptr;
+    while (::GetQueuedCompletionStatus(CompletionPort(FCompletion), &bytes, &key, &packet, 0) ||
+           packet)
+      if (key == kKeyAccepted)
+        ::closesocket(static_cast<SOCKET>(reinterpret_cast<uintptr_t>(packet)));
     ::CloseHandle(CompletionPort(FCompletion));
     FCompletion = nullptr;
   }

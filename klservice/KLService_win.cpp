@@ -4,6 +4,10 @@
 //   KLService.exe --uninstall            stop and remove it
 //   KLService.exe --console [--port N]   serve in the foreground until Ctrl+C
 //   KLService.exe [--port N]             as started by the service manager
+// The server's limits (see TServerLimits) may be set as DWORD values of the key
+// HKLM\SYSTEM\CurrentControlSet\Services\KLService\Parameters: "MaxClients",
+// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "UnfinishedBytesBudget"; they are read
+// when the service starts.
 #include "KLServer_win.h"
 #include "ServiceControl.h"
 #include "ServicePorts_win.h"

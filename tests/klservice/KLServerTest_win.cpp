@@ -214,6 +214,33 @@ TEST_F(KLServerTest, ThousandIdleAndSixtyFourHeldConnectionsLeaveRoomForTheAppli
   EXPECT_LT(after, before + (size_t{8} << 20)) << "back near the idle figure";
 }
 
+TEST(KLServerLimits, SettingsReplaceTheDefaultsTheyName) {
+  const wchar_t* key = L"Software\\QuorTests\\KLServerLimits";
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, key);
+  const TServerLimits defaults;
+  TServerLimits read = ReadServerLimits(HKEY_CURRENT_USER, key);
+  EXPECT_EQ(read.MaxClients, defaults.MaxClients) << "no key: the defaults";
+  EXPECT_EQ(read.UnfinishedLineMs, defaults.UnfinishedLineMs);
+  HKEY k = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &k,
+                              nullptr),
+            ERROR_SUCCESS);
+  auto set = [&](const wchar_t* name, DWORD v) {
+    ::RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
+  };
+  set(L"UnfinishedLineMs", 250);
+  set(L"RecentRequestMs", 500);
+  set(L"StalledSendMs", 0);  // 0 keeps the default
+  ::RegSetValueExW(k, L"MaxClients", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"9"), 4);
+  ::RegCloseKey(k);
+  read = ReadServerLimits(HKEY_CURRENT_USER, key);
+  EXPECT_EQ(read.UnfinishedLineMs, 250);
+  EXPECT_EQ(read.RecentRequestMs, 500);
+  EXPECT_EQ(read.StalledSendMs, defaults.StalledSendMs);
+  EXPECT_EQ(read.MaxClients, defaults.MaxClients) << "not a DWORD: ignored";
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, key);
+}
+
 TEST_F(KLServerTest, ParallelClientsGetEveryAnswerMatched) {
   const int clients = 6, requests = 500;
   const TLoadResult r = RunLoad(host->Port(), clients, requests);
