@@ -27,6 +27,7 @@ constexpr DWORD kAlertWaitMs = 100;     // how often waiting alerts are looked a
 constexpr size_t kReceiveChunk = 65536;  // one receive per connection and turn, so all get served
 constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
 constexpr ULONG kCompletionsPerTurn = 64;
+constexpr size_t kInboxBytes = 512;  // a request line of the application fits
 // What a completion packet is about.
 constexpr ULONG_PTR kKeyWake = 1;
 constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
@@ -101,6 +102,8 @@ struct TKLServiceHost::TConnection {
   TRequest Waiting;
   int64_t WaitUntilMs = 0;
   uint64_t FreePass = 0;
+  std::unique_ptr<char[]> Inbox;  // the receive buffer of a connection that spoke
+  bool InboxArmed = false;        // whether the pending receive reads into it
   bool Closed = false;
 };
 
@@ -279,11 +282,14 @@ void TKLServiceHost::AddConnection(uintptr_t socket, int64_t now) {
 void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned long bytes) {
   if (receive) {
     if (c.Closed) return;
-    if (!ok) {
-      Drop(c, nullptr);  // reset by the client
+    if (!ok || (c.InboxArmed && bytes == 0)) {
+      Drop(c, nullptr);  // reset or closed by the client
       return;
     }
-    ReadFrom(c);
+    if (c.InboxArmed)
+      Consume(c, std::string_view(c.Inbox.get(), bytes));
+    else
+      ReadFrom(c);
     return;
   }
   if (!ok || bytes == 0 || c.Closed) {
@@ -334,7 +340,11 @@ void TKLServiceHost::ReadFrom(TConnection& c) {
     Arm(c);
     return;
   }
-  const TDropReason r = c.Session.Feed(std::string_view(FReceiveBuffer.data(), size_t(n)));
+  Consume(c, std::string_view(FReceiveBuffer.data(), size_t(n)));
+}
+
+void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
+  const TDropReason r = c.Session.Feed(data);
   if (r != TDropReason::None) {
     Drop(c, ReasonText(r));
     return;
@@ -356,12 +366,16 @@ void TKLServiceHost::Arm(TConnection& c) {
   if (c.Closed || c.ReceiveOp.Pending || c.Wait != TConnection::TWait::None ||
       c.Session.HasLines() || c.Out.size() + c.Sending.size() >= kOutputHigh)
     return;
+  // A connection that speaks the protocol gets a small buffer of its own, so its requests come
+  // with their completion; one that never spoke waits with a zero-byte receive and no buffer.
+  if (c.Session.Spoken() && !c.Inbox) c.Inbox = std::make_unique<char[]>(kInboxBytes);
   c.ReceiveOp.Overlapped = OVERLAPPED{};
-  WSABUF none{0, nullptr};
+  WSABUF buf{c.Inbox ? static_cast<ULONG>(kInboxBytes) : 0, c.Inbox.get()};
   DWORD flags = 0;
-  if (::WSARecv(c.Socket, &none, 1, nullptr, &flags, &c.ReceiveOp.Overlapped, nullptr) == 0 ||
+  if (::WSARecv(c.Socket, &buf, 1, nullptr, &flags, &c.ReceiveOp.Overlapped, nullptr) == 0 ||
       ::WSAGetLastError() == WSA_IO_PENDING) {
     c.ReceiveOp.Pending = true;  // a completion comes either way
+    c.InboxArmed = buf.len != 0;
     return;
   }
   Drop(c, nullptr);
@@ -412,6 +426,20 @@ void TKLServiceHost::Answer(TConnection& c, int32_t seq, std::string_view answer
 
 void TKLServiceHost::Flush(TConnection& c, int64_t now) {
   if (c.Closed || c.SendOp.Pending || c.Out.empty()) return;
+  // Most answers fit the socket's buffer at once; only what it cannot take yet waits for an
+  // overlapped send and its completion.
+  const int n = ::send(c.Socket, c.Out.data(), static_cast<int>(c.Out.size()), 0);
+  if (n == static_cast<int>(c.Out.size())) {
+    c.Out.clear();
+    if (c.Out.capacity() > kOutputHigh) std::string().swap(c.Out);
+    return;
+  }
+  if (n > 0) {
+    c.Out.erase(0, static_cast<size_t>(n));
+  } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+    Drop(c, ReasonText(TDropReason::Closed));
+    return;
+  }
   c.Sending.swap(c.Out);
   c.SendOp.Overlapped = OVERLAPPED{};
   WSABUF buf{static_cast<ULONG>(c.Sending.size()), c.Sending.data()};

@@ -15,9 +15,9 @@
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
 // One thread serves every connection: non-blocking sockets, a completion port that reports the
-// connections that have something to read (a zero-byte overlapped receive each, so a quiet
-// connection costs no buffer and no work) and the answers sent; requests are taken one at a
-// time per connection. Accepting and freeing memory run on threads of their own, so a long
+// connections that have something to read (a zero-byte overlapped receive for a connection that
+// never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
+// answers sent; requests are taken one at a time per connection. Accepting and freeing memory run on threads of their own, so a long
 // pass holds up nobody else; a WaitAlert waits without holding the thread.
 class TKLServiceHost {
  public:
@@ -49,6 +49,7 @@ class TKLServiceHost {
   void AddConnection(uintptr_t socket, int64_t now);
   void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
   void ReadFrom(TConnection& c);
+  void Consume(TConnection& c, std::string_view data);
   void Advance(TConnection& c);
   void Arm(TConnection& c);
   void Answer(TConnection& c, int32_t seq, std::string_view answer);
