@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
       requests = std::atoi(argv[i]);
   }
   if (clients <= 0 || clients > TServerLimits().MaxClients || requests <= 0) {
-    std::fprintf(stderr, "clients must be 1 to %d, requests positive\n", TServerLimits().MaxClients);
+    std::fprintf(stderr, "clients must be 1 to %d, requests positive\n",
+                 TServerLimits().MaxClients);
     return 2;
   }
   TWinsockScope winsock;

@@ -212,13 +212,13 @@ void TKLServiceHost::ServeLoop() {
   bool stopping = false;
   int stoppingTurns = 0;
   for (;;) {
-    const bool alertWaits = std::any_of(FConnections.begin(), FConnections.end(), [](const auto& c) {
-      return c->Wait == TConnection::TWait::Alert;
-    });
+    const bool alertWaits =
+        std::any_of(FConnections.begin(), FConnections.end(),
+                    [](const auto& c) { return c->Wait == TConnection::TWait::Alert; });
+    const DWORD waitMs = stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs;
     ULONG count = 0;
-    if (!::GetQueuedCompletionStatusEx(CompletionPort(FCompletion), entries, kCompletionsPerTurn, &count,
-                                       stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs,
-                                       FALSE))
+    if (!::GetQueuedCompletionStatusEx(CompletionPort(FCompletion), entries, kCompletionsPerTurn,
+                                       &count, waitMs, FALSE))
       count = 0;  // the wait ended without a packet
     const int64_t now = FClock.NowMs();
     for (ULONG i = 0; i < count; ++i) {

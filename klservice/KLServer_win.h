@@ -17,8 +17,9 @@
 // One thread serves every connection: non-blocking sockets, a completion port that reports the
 // connections that have something to read (a zero-byte overlapped receive for a connection that
 // never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
-// answers sent; requests are taken one at a time per connection. Accepting and freeing memory run on threads of their own, so a long
-// pass holds up nobody else; a WaitAlert waits without holding the thread.
+// answers sent; requests are taken one at a time per connection. Accepting and freeing memory
+// run on threads of their own, so a long pass holds up nobody else; a WaitAlert waits without
+// holding the thread.
 class TKLServiceHost {
  public:
   // A host over the given ports and limits; nothing runs until Start.

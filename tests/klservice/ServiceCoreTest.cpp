@@ -473,6 +473,7 @@ TEST(SlotPolicy, DropsTheNeverSpokenThenTheLongQuietAndRecentSpeakersLast) {
       {"only recent speakers: the longest quiet",
        {S{1, true, now, 0}, S{2, true, recent, 0}, S{3, true, now - 5, 0}}, 1},
   };
-  for (const auto& c : cases) EXPECT_EQ(PickConnectionToDrop(c.slots, now, limits), c.drop) << c.name;
+  for (const auto& c : cases)
+    EXPECT_EQ(PickConnectionToDrop(c.slots, now, limits), c.drop) << c.name;
 }
 
