@@ -28,6 +28,9 @@ constexpr size_t kReceiveChunk = 65536;  // one receive per connection and turn,
 constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
 constexpr ULONG kCompletionsPerTurn = 64;
 constexpr size_t kInboxBytes = 512;  // a request line of the application fits
+// Serving threads, each with its share of the connections and of the limits: the calls of one
+// thread overlap the waits of another.
+constexpr size_t kServeThreads = 2;
 // What a completion packet is about.
 constexpr ULONG_PTR kKeyWake = 1;
 constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
@@ -69,15 +72,16 @@ uint16_t LocalPort(SOCKET s) {
   return ntohs(addr.sin_port);
 }
 
-HANDLE CompletionPort(void* completion) { return static_cast<HANDLE>(completion); }
+
 
 }  // namespace
 
 struct TKLServiceHost::TConnection {
   enum class TWait : uint8_t { None, Alert, Free };
 
-  TConnection(SOCKET s, TServiceCore& core, IClock& clock, int64_t unfinishedLineMs)
-      : Socket(s), Session(core, clock, unfinishedLineMs) {}
+  TConnection(SOCKET s, TShard& shard, TServiceCore& core, IClock& clock,
+              int64_t unfinishedLineMs)
+      : Shard(shard), Socket(s), Session(core, clock, unfinishedLineMs) {}
   ~TConnection() {
     if (Socket != INVALID_SOCKET) ::closesocket(Socket);
   }
@@ -92,12 +96,13 @@ struct TKLServiceHost::TConnection {
 
   TOp ReceiveOp{{}, this};  // a zero-byte receive: completes when there is something to read
   TOp SendOp{{}, this};
+  TShard& Shard;
   SOCKET Socket;
   TClientSession Session;
   std::string Out;           // answers not yet handed to the system
   std::string Sending;       // answers the pending send holds
   int64_t SendSinceMs = 0;   // when the pending send was started
-  size_t Unfinished = 0;     // bytes of an unfinished line, as counted in FUnfinishedBytes
+  size_t Unfinished = 0;     // bytes of an unfinished line, as counted in the shard
   TWait Wait = TWait::None;  // what the request in progress waits for
   TRequest Waiting;
   int64_t WaitUntilMs = 0;
@@ -105,6 +110,24 @@ struct TKLServiceHost::TConnection {
   std::unique_ptr<char[]> Inbox;  // the receive buffer of a connection that spoke
   bool InboxArmed = false;        // whether the pending receive reads into it
   bool Closed = false;
+};
+
+// One serving thread and the connections it owns; nothing here is touched by another thread but
+// Count, and the port to post to.
+struct TKLServiceHost::TShard {
+  HANDLE Completion = nullptr;
+  std::vector<std::unique_ptr<TConnection>> Connections;
+  std::string ReceiveBuffer = std::string(kReceiveChunk, '\0');
+  int MaxClients = 0;
+  size_t UnfinishedBudget = 0;
+  size_t UnfinishedBytes = 0;
+  int Live = 0;  // connections not dropped
+  std::atomic<int> Count{0};
+  int64_t LastRoomLogMs = INT64_MIN / 2;
+  int64_t RoomDropsUnlogged = 0;
+  int64_t DropLogStartMs = INT64_MIN / 2;
+  int DropsLogged = 0, DropsUnlogged = 0;
+  std::thread Thread;
 };
 
 TKLServiceHost::TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log,
@@ -132,18 +155,26 @@ void TKLServiceHost::Start(uint16_t port) {
     throw Exception("port " + std::to_string(port) + " not available: " + WsaError());
   if (::listen(listen.get(), SOMAXCONN) != 0) throw Exception("listen: " + WsaError());
 
-  FCompletion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-  if (!FCompletion) throw Exception("completion port: " + SystemErrorText(::GetLastError()));
+  FShards.clear();
+  for (size_t i = 0; i < kServeThreads; ++i) {
+    auto shard = std::make_unique<TShard>();
+    shard->Completion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (!shard->Completion)
+      throw Exception("completion port: " + SystemErrorText(::GetLastError()));
+    shard->MaxClients =
+        std::max<int>(1, (FLimits.MaxClients + int(kServeThreads) - 1) / int(kServeThreads));
+    shard->UnfinishedBudget = FLimits.UnfinishedBytesBudget / kServeThreads;
+    FShards.push_back(std::move(shard));
+  }
 
   FPort = LocalPort(listen.get());
-  FReceiveBuffer.resize(kReceiveChunk);
   FCore.Start();
   {
     std::lock_guard lock(FLock);
     FStopping = false;
   }
   FListen = listen.release();
-  FServeThread = std::thread([this] { ServeLoop(); });
+  for (auto& shard : FShards) shard->Thread = std::thread([this, &s = *shard] { ServeLoop(s); });
   FAcceptThread = std::thread([this] { AcceptLoop(); });
   FFreeThread = std::thread([this] { FreeLoop(); });
   FSampleThread = std::thread([this] { SampleLoop(); });
@@ -161,21 +192,22 @@ void TKLServiceHost::Stop() {
   Wake();
   const uintptr_t listen = FListen.exchange(INVALID_SOCKET);
   if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));  // ends the accept
-  for (std::thread* t :
-       {&FAcceptThread, &FServeThread, &FFreeThread, &FSampleThread, &FScheduleThread})
+  for (std::thread* t : {&FAcceptThread, &FFreeThread, &FSampleThread, &FScheduleThread})
     if (t->joinable()) t->join();
-  if (FCompletion) {
+  for (auto& shard : FShards)
+    if (shard->Thread.joinable()) shard->Thread.join();
+  for (auto& shard : FShards) {
+    if (!shard->Completion) continue;
     // A connection accepted while the serving thread ended still waits in the port.
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* packet = nullptr;
-    while (::GetQueuedCompletionStatus(CompletionPort(FCompletion), &bytes, &key, &packet, 0) ||
-           packet)
+    while (::GetQueuedCompletionStatus(shard->Completion, &bytes, &key, &packet, 0) || packet)
       if (key == kKeyAccepted)
         ::closesocket(static_cast<SOCKET>(reinterpret_cast<uintptr_t>(packet)));
-    ::CloseHandle(CompletionPort(FCompletion));
-    FCompletion = nullptr;
+    ::CloseHandle(shard->Completion);
   }
+  FShards.clear();
   if (FWinsock) {
     ::WSACleanup();
     FWinsock = false;
@@ -183,12 +215,19 @@ void TKLServiceHost::Stop() {
   }
 }
 
+int TKLServiceHost::ClientCount() const noexcept {
+  int n = 0;
+  for (const auto& shard : FShards) n += shard->Count.load();
+  return n;
+}
+
 void TKLServiceHost::Wake() noexcept {
-  if (FCompletion) ::PostQueuedCompletionStatus(CompletionPort(FCompletion), 0, kKeyWake, nullptr);
+  for (const auto& shard : FShards)
+    ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyWake, nullptr);
 }
 
 void TKLServiceHost::AcceptLoop() {
-  for (;;) {
+  for (size_t next = 0;; ++next) {
     const SOCKET s = ::accept(static_cast<SOCKET>(FListen.load()), nullptr, nullptr);
     {
       std::unique_lock lock(FLock);
@@ -201,23 +240,24 @@ void TKLServiceHost::AcceptLoop() {
         continue;
       }
     }
-    if (!::PostQueuedCompletionStatus(CompletionPort(FCompletion), 0, kKeyAccepted,
+    // In turn to each serving thread, so every share gets as many.
+    if (!::PostQueuedCompletionStatus(FShards[next % FShards.size()]->Completion, 0, kKeyAccepted,
                                       reinterpret_cast<OVERLAPPED*>(static_cast<uintptr_t>(s))))
       ::closesocket(s);
   }
 }
 
-void TKLServiceHost::ServeLoop() {
+void TKLServiceHost::ServeLoop(TShard& shard) {
   OVERLAPPED_ENTRY entries[kCompletionsPerTurn];
   bool stopping = false;
   int stoppingTurns = 0;
   for (;;) {
     const bool alertWaits =
-        std::any_of(FConnections.begin(), FConnections.end(),
+        std::any_of(shard.Connections.begin(), shard.Connections.end(),
                     [](const auto& c) { return c->Wait == TConnection::TWait::Alert; });
     const DWORD waitMs = stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs;
     ULONG count = 0;
-    if (!::GetQueuedCompletionStatusEx(CompletionPort(FCompletion), entries, kCompletionsPerTurn,
+    if (!::GetQueuedCompletionStatusEx(shard.Completion, entries, kCompletionsPerTurn,
                                        &count, waitMs, FALSE))
       count = 0;  // the wait ended without a packet
     const int64_t now = FClock.NowMs();
@@ -228,7 +268,7 @@ void TKLServiceHost::ServeLoop() {
         if (stopping)
           ::closesocket(s);
         else
-          AddConnection(s, now);
+          AddConnection(shard, s, now);
       } else if (e.lpCompletionKey == kKeyConnection && e.lpOverlapped) {
         auto* op = reinterpret_cast<TConnection::TOp*>(e.lpOverlapped);
         op->Pending = false;
@@ -242,41 +282,41 @@ void TKLServiceHost::ServeLoop() {
     }
     if (stopping) {
       // Every socket closed; the loop runs on until the system has given back every overlapped.
-      for (const auto& c : FConnections) Drop(*c, nullptr);
+      for (const auto& c : shard.Connections) Drop(*c, nullptr);
       if (++stoppingTurns > 50) {
         // Never given back: leaking them is safe, freeing memory the system may write is not.
-        for (auto& c : FConnections) static_cast<void>(c.release());
-        FConnections.clear();
+        for (auto& c : shard.Connections) static_cast<void>(c.release());
+        shard.Connections.clear();
       }
     } else {
-      FinishFreePass();
-      CheckTimes(now);
+      FinishFreePass(shard);
+      CheckTimes(shard, now);
     }
-    std::erase_if(FConnections, [](const auto& c) {
+    std::erase_if(shard.Connections, [](const auto& c) {
       return c->Closed && !c->ReceiveOp.Pending && !c->SendOp.Pending;
     });
-    FClientCount = FLive;
-    if (stopping && FConnections.empty()) break;
+    shard.Count = shard.Live;
+    if (stopping && shard.Connections.empty()) break;
   }
-  FClientCount = 0;
+  shard.Count = 0;
 }
 
-void TKLServiceHost::AddConnection(uintptr_t socket, int64_t now) {
+void TKLServiceHost::AddConnection(TShard& shard, uintptr_t socket, int64_t now) {
   TScopedSocket s(static_cast<SOCKET>(socket));
   const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
   ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                sizeof noDelay);
   if (!SetNonBlocking(s.get()) ||
-      !::CreateIoCompletionPort(reinterpret_cast<HANDLE>(s.get()), CompletionPort(FCompletion),
+      !::CreateIoCompletionPort(reinterpret_cast<HANDLE>(s.get()), shard.Completion,
                                 kKeyConnection, 0)) {
     FLog.Log("connection not served: " + SystemErrorText(::GetLastError()));
     return;
   }
-  if (FLive >= FLimits.MaxClients) DropOneForRoom(now);
-  FConnections.push_back(
-      std::make_unique<TConnection>(s.release(), FCore, FClock, FLimits.UnfinishedLineMs));
-  ++FLive;
-  Arm(*FConnections.back());
+  if (shard.Live >= shard.MaxClients) DropOneForRoom(shard, now);
+  shard.Connections.push_back(std::make_unique<TConnection>(s.release(), shard, FCore, FClock,
+                                                            FLimits.UnfinishedLineMs));
+  ++shard.Live;
+  Arm(*shard.Connections.back());
 }
 
 void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned long bytes) {
@@ -305,12 +345,12 @@ void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned l
   Advance(c);
 }
 
-void TKLServiceHost::DropOneForRoom(int64_t now) {
+void TKLServiceHost::DropOneForRoom(TShard& shard, int64_t now) {
   std::vector<TSlotState> slots;
   std::vector<TConnection*> owners;
-  slots.reserve(FConnections.size());
-  owners.reserve(FConnections.size());
-  for (const auto& c : FConnections) {
+  slots.reserve(shard.Connections.size());
+  owners.reserve(shard.Connections.size());
+  for (const auto& c : shard.Connections) {
     if (c->Closed) continue;
     slots.push_back({c->Session.StartMs(), c->Session.Spoken(), c->Session.LastRequestMs(),
                      c->Session.UnfinishedBytes()});
@@ -318,19 +358,20 @@ void TKLServiceHost::DropOneForRoom(int64_t now) {
   }
   if (slots.empty()) return;
   ++FDroppedForRoom;
-  ++FRoomDropsUnlogged;
+  ++shard.RoomDropsUnlogged;
   // Under a flood this runs for every new connection: one log line per window of the clock.
-  if (now - FLastRoomLogMs >= kDropLogWindowMs) {
-    FLog.Log("all " + std::to_string(FLimits.MaxClients) + " slots taken: " +
-             std::to_string(FRoomDropsUnlogged) + " connection(s) dropped to make room");
-    FLastRoomLogMs = now;
-    FRoomDropsUnlogged = 0;
+  if (now - shard.LastRoomLogMs >= kDropLogWindowMs) {
+    FLog.Log("all " + std::to_string(shard.MaxClients) + " slots of a serving thread taken: " +
+             std::to_string(shard.RoomDropsUnlogged) + " connection(s) dropped to make room");
+    shard.LastRoomLogMs = now;
+    shard.RoomDropsUnlogged = 0;
   }
   Drop(*owners[PickConnectionToDrop(slots, now, FLimits)], nullptr);
 }
 
 void TKLServiceHost::ReadFrom(TConnection& c) {
-  const int n = ::recv(c.Socket, FReceiveBuffer.data(), static_cast<int>(FReceiveBuffer.size()), 0);
+  std::string& buffer = c.Shard.ReceiveBuffer;
+  const int n = ::recv(c.Socket, buffer.data(), static_cast<int>(buffer.size()), 0);
   if (n == 0) {
     Drop(c, nullptr);  // the client closed it
     return;
@@ -340,7 +381,7 @@ void TKLServiceHost::ReadFrom(TConnection& c) {
     Arm(c);
     return;
   }
-  Consume(c, std::string_view(FReceiveBuffer.data(), size_t(n)));
+  Consume(c, std::string_view(buffer.data(), size_t(n)));
 }
 
 void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
@@ -349,11 +390,12 @@ void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
     Drop(c, ReasonText(r));
     return;
   }
-  FUnfinishedBytes = FUnfinishedBytes - c.Unfinished + c.Session.UnfinishedBytes();
+  TShard& shard = c.Shard;
+  shard.UnfinishedBytes = shard.UnfinishedBytes - c.Unfinished + c.Session.UnfinishedBytes();
   c.Unfinished = c.Session.UnfinishedBytes();
-  if (FUnfinishedBytes > FLimits.UnfinishedBytesBudget) {
+  if (shard.UnfinishedBytes > shard.UnfinishedBudget) {
     const auto longest = std::max_element(
-        FConnections.begin(), FConnections.end(),
+        shard.Connections.begin(), shard.Connections.end(),
         [](const auto& a, const auto& b) { return a->Unfinished < b->Unfinished; });
     Drop(**longest, "unfinished lines over the budget");
     if (c.Closed) return;
@@ -453,8 +495,8 @@ void TKLServiceHost::Flush(TConnection& c, int64_t now) {
   Drop(c, ReasonText(TDropReason::Closed));
 }
 
-void TKLServiceHost::CheckTimes(int64_t now) {
-  for (const auto& p : FConnections) {
+void TKLServiceHost::CheckTimes(TShard& shard, int64_t now) {
+  for (const auto& p : shard.Connections) {
     TConnection& c = *p;
     if (c.Closed) continue;
     if (c.Session.Expired()) {
@@ -476,7 +518,7 @@ void TKLServiceHost::CheckTimes(int64_t now) {
   }
 }
 
-void TKLServiceHost::FinishFreePass() {
+void TKLServiceHost::FinishFreePass(TShard& shard) {
   uint64_t finished;
   std::string answer;
   {
@@ -484,7 +526,7 @@ void TKLServiceHost::FinishFreePass() {
     finished = FFreeFinished;
     answer = FFreeAnswer;
   }
-  for (const auto& p : FConnections) {
+  for (const auto& p : shard.Connections) {
     TConnection& c = *p;
     if (c.Closed || c.Wait != TConnection::TWait::Free || c.FreePass > finished) continue;
     c.Wait = TConnection::TWait::None;
@@ -496,8 +538,9 @@ void TKLServiceHost::FinishFreePass() {
 void TKLServiceHost::Drop(TConnection& c, const char* why) {
   if (c.Closed) return;
   c.Closed = true;
-  --FLive;
-  FUnfinishedBytes -= c.Unfinished;
+  TShard& shard = c.Shard;
+  --shard.Live;
+  shard.UnfinishedBytes -= c.Unfinished;
   c.Unfinished = 0;
   // Closing ends the pending operations: their completions still come, and then the
   // connection is freed.
@@ -507,17 +550,17 @@ void TKLServiceHost::Drop(TConnection& c, const char* why) {
   if (!why) return;
   // A hostile client must not flood the log: a few lines per window, then a count.
   const int64_t now = FClock.NowMs();
-  if (now - FDropLogStartMs >= kDropLogWindowMs) {
-    if (FDropsUnlogged)
-      FLog.Log(std::to_string(FDropsUnlogged) + " further connection(s) dropped, not logged");
-    FDropLogStartMs = now;
-    FDropsLogged = FDropsUnlogged = 0;
+  if (now - shard.DropLogStartMs >= kDropLogWindowMs) {
+    if (shard.DropsUnlogged)
+      FLog.Log(std::to_string(shard.DropsUnlogged) + " further connection(s) dropped, not logged");
+    shard.DropLogStartMs = now;
+    shard.DropsLogged = shard.DropsUnlogged = 0;
   }
-  if (FDropsLogged < kDropLogLines) {
-    ++FDropsLogged;
+  if (shard.DropsLogged < kDropLogLines) {
+    ++shard.DropsLogged;
     FLog.Log(std::string("connection dropped: ") + why);
   } else {
-    ++FDropsUnlogged;
+    ++shard.DropsUnlogged;
   }
 }
 

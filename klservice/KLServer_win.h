@@ -14,7 +14,8 @@
 #include <vector>
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
-// One thread serves every connection: non-blocking sockets, a completion port that reports the
+// A small fixed pool of threads serves the connections, each thread its own share: non-blocking
+// sockets, a completion port per thread that reports the
 // connections that have something to read (a zero-byte overlapped receive for a connection that
 // never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
 // answers sent; requests are taken one at a time per connection. Accepting and freeing memory
@@ -37,7 +38,7 @@ class TKLServiceHost {
   // The port listened on.
   uint16_t Port() const noexcept { return FPort; }
   // The connections being served now.
-  int ClientCount() const noexcept { return FClientCount.load(); }
+  int ClientCount() const noexcept;
   // How many connections were dropped to make room for new ones.
   int64_t DroppedForRoom() const noexcept { return FDroppedForRoom.load(); }
   // The request handling.
@@ -45,9 +46,10 @@ class TKLServiceHost {
 
  private:
   struct TConnection;
+  struct TShard;
   void AcceptLoop();
-  void ServeLoop();
-  void AddConnection(uintptr_t socket, int64_t now);
+  void ServeLoop(TShard& shard);
+  void AddConnection(TShard& shard, uintptr_t socket, int64_t now);
   void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
   void ReadFrom(TConnection& c);
   void Consume(TConnection& c, std::string_view data);
@@ -55,10 +57,10 @@ class TKLServiceHost {
   void Arm(TConnection& c);
   void Answer(TConnection& c, int32_t seq, std::string_view answer);
   void Flush(TConnection& c, int64_t now);
-  void CheckTimes(int64_t now);
-  void FinishFreePass();
+  void CheckTimes(TShard& shard, int64_t now);
+  void FinishFreePass(TShard& shard);
   void Drop(TConnection& c, const char* why);
-  void DropOneForRoom(int64_t now);
+  void DropOneForRoom(TShard& shard, int64_t now);
   void Wake() noexcept;
   void FreeLoop();
   void SampleLoop();
@@ -69,21 +71,10 @@ class TKLServiceHost {
   TServiceCore FCore;
   TServerLimits FLimits;
   std::atomic<uintptr_t> FListen;  // SOCKET, kept as an integer so this header needs no Winsock
-  void* FCompletion = nullptr;      // the completion port (HANDLE)
   uint16_t FPort = 0;
   bool FWinsock = false;
-
-  // Owned by the serving thread.
-  std::vector<std::unique_ptr<TConnection>> FConnections;
-  std::string FReceiveBuffer;
-  size_t FUnfinishedBytes = 0;
-  int FLive = 0;  // connections not dropped
-  std::atomic<int> FClientCount{0};
+  std::vector<std::unique_ptr<TShard>> FShards;  // fixed while the host runs
   std::atomic<int64_t> FDroppedForRoom{0};
-  int64_t FLastRoomLogMs = INT64_MIN / 2;
-  int64_t FRoomDropsUnlogged = 0;
-  int64_t FDropLogStartMs = INT64_MIN / 2;
-  int FDropsLogged = 0, FDropsUnlogged = 0;
 
   std::mutex FLock;  // guards the stop flag and the freeing pass below
   std::condition_variable FWakeThreads;
@@ -91,5 +82,5 @@ class TKLServiceHost {
   uint64_t FFreeStarted = 0;   // passes asked for
   uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
   std::string FFreeAnswer;
-  std::thread FAcceptThread, FServeThread, FFreeThread, FSampleThread, FScheduleThread;
+  std::thread FAcceptThread, FFreeThread, FSampleThread, FScheduleThread;
 };
