@@ -24,7 +24,7 @@ using TScopedSocket = TUniqueHandle<TSocketTraits>;
 
 constexpr DWORD kIdleWaitMs = 1000;     // how often the time limits are looked at when all is quiet
 constexpr DWORD kAlertWaitMs = 100;     // how often waiting alerts are looked at
-constexpr size_t kReceiveChunk = 65536;  // one receive per connection and turn, so all get served
+constexpr size_t kReceiveChunk = 16384;  // one receive per connection and turn, so all get served
 constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
 constexpr ULONG kCompletionsPerTurn = 64;
 constexpr size_t kInboxBytes = 512;  // a request line of the application fits
@@ -102,7 +102,7 @@ struct TKLServiceHost::TConnection {
   std::string Out;           // answers not yet handed to the system
   std::string Sending;       // answers the pending send holds
   int64_t SendSinceMs = 0;   // when the pending send was started
-  size_t Unfinished = 0;     // bytes of an unfinished line, as counted in the shard
+  size_t Held = 0;           // bytes held for it, as counted in the shard
   TWait Wait = TWait::None;  // what the request in progress waits for
   TRequest Waiting;
   int64_t WaitUntilMs = 0;
@@ -119,8 +119,8 @@ struct TKLServiceHost::TShard {
   std::vector<std::unique_ptr<TConnection>> Connections;
   std::string ReceiveBuffer = std::string(kReceiveChunk, '\0');
   int MaxClients = 0;
-  size_t UnfinishedBudget = 0;
-  size_t UnfinishedBytes = 0;
+  size_t HeldBudget = 0;
+  size_t HeldBytes = 0;
   int Live = 0;  // connections not dropped
   std::atomic<int> Count{0};
   int64_t LastRoomLogMs = INT64_MIN / 2;
@@ -163,7 +163,7 @@ void TKLServiceHost::Start(uint16_t port) {
       throw Exception("completion port: " + SystemErrorText(::GetLastError()));
     shard->MaxClients =
         std::max<int>(1, (FLimits.MaxClients + int(kServeThreads) - 1) / int(kServeThreads));
-    shard->UnfinishedBudget = FLimits.UnfinishedBytesBudget / kServeThreads;
+    shard->HeldBudget = FLimits.BufferedBytesBudget / kServeThreads;
     FShards.push_back(std::move(shard));
   }
 
@@ -390,17 +390,23 @@ void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
     Drop(c, ReasonText(r));
     return;
   }
+  Account(c);
   TShard& shard = c.Shard;
-  shard.UnfinishedBytes = shard.UnfinishedBytes - c.Unfinished + c.Session.UnfinishedBytes();
-  c.Unfinished = c.Session.UnfinishedBytes();
-  if (shard.UnfinishedBytes > shard.UnfinishedBudget) {
-    const auto longest = std::max_element(
+  if (shard.HeldBytes > shard.HeldBudget) {
+    const auto most = std::max_element(
         shard.Connections.begin(), shard.Connections.end(),
-        [](const auto& a, const auto& b) { return a->Unfinished < b->Unfinished; });
-    Drop(**longest, "unfinished lines over the budget");
+        [](const auto& a, const auto& b) { return a->Held < b->Held; });
+    Drop(**most, "holds the most of the buffered bytes");
     if (c.Closed) return;
   }
   Advance(c);
+}
+
+void TKLServiceHost::Account(TConnection& c) {
+  const size_t held =
+      c.Closed ? 0 : c.Session.HeldBytes() + c.Out.capacity() + c.Sending.capacity();
+  c.Shard.HeldBytes = c.Shard.HeldBytes - c.Held + held;
+  c.Held = held;
 }
 
 void TKLServiceHost::Arm(TConnection& c) {
@@ -459,6 +465,7 @@ void TKLServiceHost::Advance(TConnection& c) {
     return;
   }
   Flush(c, FClock.NowMs());
+  Account(c);
   Arm(c);
 }
 
@@ -540,8 +547,8 @@ void TKLServiceHost::Drop(TConnection& c, const char* why) {
   c.Closed = true;
   TShard& shard = c.Shard;
   --shard.Live;
-  shard.UnfinishedBytes -= c.Unfinished;
-  c.Unfinished = 0;
+  shard.HeldBytes -= c.Held;
+  c.Held = 0;
   // Closing ends the pending operations: their completions still come, and then the
   // connection is freed.
   ::shutdown(c.Socket, SD_BOTH);

@@ -53,6 +53,7 @@ class TKLServiceHost {
   void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
   void ReadFrom(TConnection& c);
   void Consume(TConnection& c, std::string_view data);
+  void Account(TConnection& c);
   void Advance(TConnection& c);
   void Arm(TConnection& c);
   void Answer(TConnection& c, int32_t seq, std::string_view answer);

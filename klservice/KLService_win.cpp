@@ -6,7 +6,7 @@
 //   KLService.exe [--port N]             as started by the service manager
 // The server's limits (see TServerLimits) may be set as DWORD values of the key
 // HKLM\SYSTEM\CurrentControlSet\Services\KLService\Parameters: "MaxClients",
-// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "UnfinishedBytesBudget"; they are read
+// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget"; they are read
 // when the service starts.
 #include "KLServer_win.h"
 #include "ServiceControl.h"

@@ -170,11 +170,18 @@ TDropReason TClientSession::Feed(std::string_view data) {
   }
   const size_t before = FLines.size();
   const TDropReason reason = FFramer.Feed(data, FLines);
+  const bool ended = FLines.size() != before;
+  // Empty lines are skipped anyway: a chunk of line ends must not become thousands of strings.
+  FLines.erase(std::remove_if(FLines.begin() + static_cast<std::ptrdiff_t>(before), FLines.end(),
+                              [](const std::string& l) { return l.empty(); }),
+               FLines.end());
+  for (size_t i = before; i < FLines.size(); ++i)
+    FLineBytes += sizeof(std::string) + FLines[i].capacity();
   if (reason != TDropReason::None) return reason;
   // A line's time runs from its first byte: more of the same line does not renew it.
   if (!FFramer.HasPartial())
     FPartialSinceMs = 0;
-  else if (!hadPartial || FLines.size() != before)
+  else if (!hadPartial || ended)
     FPartialSinceMs = FClock.NowMs();
   return TDropReason::None;
 }
@@ -183,6 +190,7 @@ TDropReason TClientSession::NextRequest(std::optional<TRequest>& request) {
   request.reset();
   while (FNextLine < FLines.size()) {
     std::string line = std::move(FLines[FNextLine++]);
+    FLineBytes -= sizeof(std::string) + line.capacity();
     if (line.empty()) continue;
     request = ParseRequestLine(line);
     if (!request) return TDropReason::Malformed;
@@ -193,6 +201,7 @@ TDropReason TClientSession::NextRequest(std::optional<TRequest>& request) {
   if (FNextLine == FLines.size()) {
     FLines.clear();
     FNextLine = 0;
+    FLineBytes = 0;
   }
   return TDropReason::None;
 }

@@ -71,9 +71,9 @@ struct TServerLimits {
   int64_t RecentRequestMs = 300000;
   // How long a client may leave its answers unread before it is dropped.
   int64_t StalledSendMs = 10000;
-  // Bytes of unfinished lines held for all connections together; beyond it the connection with
-  // the longest one is dropped.
-  size_t UnfinishedBytesBudget = size_t{32} << 20;
+  // Bytes held for all connections together (lines received and not yet answered, unsent
+  // answers); beyond it the connection that holds the most is dropped.
+  size_t BufferedBytesBudget = size_t{32} << 20;
 };
 
 // One memory-load sample every 3 s, kept for one hour (1200 samples). The application advises
@@ -224,6 +224,8 @@ class TClientSession {
   bool Expired() const;
   // Bytes of the unfinished line held.
   size_t UnfinishedBytes() const noexcept { return FFramer.PartialBytes(); }
+  // Bytes held for lines received and not yet taken, the unfinished one included.
+  size_t HeldBytes() const noexcept { return FFramer.PartialBytes() + FLineBytes; }
   // Whether a valid request came, and the clock's time of the latest one.
   bool Spoken() const noexcept { return FSpoken; }
   int64_t LastRequestMs() const noexcept { return FLastRequestMs; }
@@ -238,6 +240,7 @@ class TClientSession {
   TLineFramer FFramer;
   std::vector<std::string> FLines;
   size_t FNextLine = 0;
+  size_t FLineBytes = 0;  // held for the lines not yet taken
   int FId;
   bool FSpoken = false;
   int64_t FUnfinishedLineMs;

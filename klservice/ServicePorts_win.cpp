@@ -206,7 +206,7 @@ TServerLimits ReadServerLimits(HKEY root, const wchar_t* path) {
   read(L"UnfinishedLineMs", limits.UnfinishedLineMs);
   read(L"RecentRequestMs", limits.RecentRequestMs);
   read(L"StalledSendMs", limits.StalledSendMs);
-  read(L"UnfinishedBytesBudget", limits.UnfinishedBytesBudget);
+  read(L"BufferedBytesBudget", limits.BufferedBytesBudget);
   if (limits.MaxClients < 0) limits.MaxClients = TServerLimits().MaxClients;
   return limits;
 }

@@ -49,7 +49,7 @@ class TFileServiceLog final : public IServiceLog {
 
 // The server's limits: the defaults, each replaced by the DWORD value of its name under
 // root\path when that is present and not 0: "MaxClients", "UnfinishedLineMs",
-// "RecentRequestMs", "StalledSendMs", "UnfinishedBytesBudget".
+// "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget".
 TServerLimits ReadServerLimits(HKEY root, const wchar_t* path);
 
 // The full path of a file beside the running program.

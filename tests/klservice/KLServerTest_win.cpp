@@ -137,6 +137,24 @@ TEST_F(KLServerTest, QuietClientsOutlastEveryLimitAndUnfinishedLinesAreDropped) 
       << "a client that spoke a day ago is still served";
 }
 
+TEST_F(KLServerTest, TheConnectionHoldingTheMostGoesWhenBuffersPassTheBudget) {
+  TServerLimits limits;
+  limits.BufferedBytesBudget = 2 * 100000;  // 100000 for each serving thread
+  Restart(limits);
+  TLineClient app(host->Port());
+  EXPECT_EQ(app.Ask("AvaliableSensors 1,"), std::string("1,") + kSensors);
+  std::vector<std::unique_ptr<TLineClient>> hogs;
+  for (int i = 0; i < 8; ++i) {
+    hogs.push_back(std::make_unique<TLineClient>(host->Port(), 1000));
+    hogs.back()->Send("GetInfo 1," + std::string(60000, 'x'));  // never ended
+  }
+  EXPECT_EQ(app.Ask("AvaliableSensors 2,"), std::string("2,") + kSensors);
+  int dropped = 0;
+  std::string line;
+  for (auto& hog : hogs) dropped += !hog->ReadLine(line) && hog->ClosedByPeer();
+  EXPECT_EQ(dropped, 6) << "four to each serving thread; one 60000-byte line fits its share";
+}
+
 TEST_F(KLServerTest, HeldSlotsCannotKeepTheApplicationOut) {
   // Every slot taken by a connection that sent one valid request: the application's
   // connection still gets in and is answered.

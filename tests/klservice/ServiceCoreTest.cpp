@@ -452,6 +452,19 @@ TEST_F(ClientSessionTest, RequestsAreTakenOneAtATime) {
   EXPECT_FALSE(r) << "the unfinished line waits";
 }
 
+TEST_F(ClientSessionTest, HeldBytesCountWhatWaitsAndLineEndsCostNothing) {
+  TClientSession s(core, clock);
+  EXPECT_EQ(s.Feed(std::string(10000, '\n')), TDropReason::None);
+  EXPECT_FALSE(s.HasLines());
+  EXPECT_EQ(s.HeldBytes(), 0u);
+  EXPECT_EQ(s.Feed("Subscribe 1,0\nSubscribe 2,0\nSubscr"), TDropReason::None);
+  EXPECT_GE(s.HeldBytes(), 2 * 13u + 6u);
+  std::optional<TRequest> r;
+  s.NextRequest(r);
+  s.NextRequest(r);
+  EXPECT_EQ(s.HeldBytes(), 6u) << "only the unfinished line is left";
+}
+
 TEST(SlotPolicy, DropsTheNeverSpokenThenTheLongQuietAndRecentSpeakersLast) {
   const TServerLimits limits;
   const int64_t now = 10000000;
