@@ -127,7 +127,9 @@ TEST_F(KLServerTest, QuietClientsOutlastEveryLimitAndUnfinishedLinesAreDropped) 
   TLineClient talker(host->Port());
   EXPECT_EQ(talker.Ask("AvaliableSensors 3,"), std::string("3,") + kSensors);
   clock.Advance(24 * 3600000);  // a day: past every limit of the server
-  // This round trip makes the server look at its limits at the new time.
+  // Connections go to the two serving threads in turn: silent and stalled to one, spoke and
+  // talker to the other. This round trip and the drop of stalled show that each thread has
+  // looked at its limits at the new time before silent and spoke speak again.
   EXPECT_EQ(talker.Ask("AvaliableSensors 4,"), std::string("4,") + kSensors);
   EXPECT_FALSE(stalled.ReadLine(line));
   EXPECT_TRUE(stalled.ClosedByPeer()) << "a line begun and never finished";
