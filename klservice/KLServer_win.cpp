@@ -9,7 +9,7 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -22,8 +22,22 @@ struct TSocketTraits {
 };
 using TScopedSocket = TUniqueHandle<TSocketTraits>;
 
-constexpr DWORD kReceivePollMs = 1000;  // how often a quiet connection checks its time limits
-constexpr DWORD kSendTimeoutMs = 10000;  // a client that stops reading is dropped
+constexpr DWORD kIdleWaitMs = 1000;     // how often the time limits are looked at when all is quiet
+constexpr DWORD kAlertWaitMs = 100;     // how often waiting alerts are looked at
+constexpr size_t kReceiveChunk = 16384;  // one receive per connection and turn, so all get served
+constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
+constexpr ULONG kCompletionsPerTurn = 64;
+constexpr size_t kInboxBytes = 512;  // a request line of the application fits
+// Serving threads, each with its share of the connections and of the limits: the calls of one
+// thread overlap the waits of another.
+constexpr size_t kServeThreads = 2;
+// What a completion packet is about.
+constexpr ULONG_PTR kKeyWake = 1;
+constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
+constexpr ULONG_PTR kKeyConnection = 3;
+// Drops are logged up to this many lines per window of the clock, then counted.
+constexpr int kDropLogLines = 20;
+constexpr int64_t kDropLogWindowMs = 10000;
 
 const char* ReasonText(TDropReason r) {
   switch (r) {
@@ -38,17 +52,91 @@ const char* ReasonText(TDropReason r) {
 
 std::string WsaError() { return SystemErrorText(static_cast<unsigned long>(::WSAGetLastError())); }
 
+bool SetNonBlocking(SOCKET s) {
+  u_long on = 1;
+  return ::ioctlsocket(s, FIONBIO, &on) == 0;
+}
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  return addr;
+}
+
+uint16_t LocalPort(SOCKET s) {
+  sockaddr_in addr{};
+  int len = sizeof addr;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
+  return ntohs(addr.sin_port);
+}
+
+
+
 }  // namespace
 
-struct TKLServiceHost::TClient {
-  TScopedSocket Socket;
+struct TKLServiceHost::TConnection {
+  enum class TWait : uint8_t { None, Alert, Free };
+
+  TConnection(SOCKET s, TShard& shard, TServiceCore& core, IClock& clock,
+              int64_t unfinishedLineMs)
+      : Shard(shard), Socket(s), Session(core, clock, unfinishedLineMs) {}
+  ~TConnection() {
+    if (Socket != INVALID_SOCKET) ::closesocket(Socket);
+  }
+
+  // One overlapped operation. The system writes into it until the operation completes: a
+  // connection is freed only once neither of its two is pending.
+  struct TOp {
+    OVERLAPPED Overlapped{};  // first, so a completion's overlapped leads back to its TOp
+    TConnection* Owner;
+    bool Pending = false;
+  };
+
+  TOp ReceiveOp{{}, this};  // a zero-byte receive: completes when there is something to read
+  TOp SendOp{{}, this};
+  TShard& Shard;
+  SOCKET Socket;
+  TClientSession Session;
+  std::string Out;           // answers not yet handed to the system
+  std::string Sending;       // answers the pending send holds
+  int64_t SendSinceMs = 0;   // when the pending send was started
+  size_t Held = 0;           // bytes held for it, as counted in the shard
+  TWait Wait = TWait::None;  // what the request in progress waits for
+  TRequest Waiting;
+  int64_t WaitUntilMs = 0;
+  uint64_t FreePass = 0;
+  std::unique_ptr<char[]> Inbox;  // the receive buffer of a connection that spoke
+  bool InboxArmed = false;        // whether the pending receive reads into it
+  bool Closed = false;
+};
+
+// One serving thread and the connections it owns; nothing here is touched by another thread but
+// Count, and the port to post to.
+struct TKLServiceHost::TShard {
+  HANDLE Completion = nullptr;
+  std::vector<std::unique_ptr<TConnection>> Connections;
+  std::string ReceiveBuffer = std::string(kReceiveChunk, '\0');
+  int MaxClients = 0;
+  size_t HeldBudget = 0;
+  size_t HeldBytes = 0;
+  int Live = 0;  // connections not dropped
+  std::atomic<int> Count{0};
+  int64_t LastRoomLogMs = INT64_MIN / 2;
+  int64_t RoomDropsUnlogged = 0;
+  int64_t DropLogStartMs = INT64_MIN / 2;
+  int DropsLogged = 0, DropsUnlogged = 0;
   std::thread Thread;
-  std::atomic<bool> Done{false};
 };
 
 TKLServiceHost::TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log,
-                               IClock& clock)
-    : FLog(log), FClock(clock), FCore(memory, store, clock, log), FListen(INVALID_SOCKET) {}
+                               IClock& clock, const TServerLimits& limits)
+    : FLog(log),
+      FClock(clock),
+      FCore(memory, store, clock, log),
+      FLimits(limits),
+      FListen(INVALID_SOCKET) {}
 
 TKLServiceHost::~TKLServiceHost() { Stop(); }
 
@@ -62,21 +150,33 @@ void TKLServiceHost::Start(uint16_t port) {
   BOOL exclusive = TRUE;
   ::setsockopt(listen.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
                reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
+  sockaddr_in addr = Loopback(port);
   if (::bind(listen.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
     throw Exception("port " + std::to_string(port) + " not available: " + WsaError());
   if (::listen(listen.get(), SOMAXCONN) != 0) throw Exception("listen: " + WsaError());
-  int len = sizeof addr;
-  ::getsockname(listen.get(), reinterpret_cast<sockaddr*>(&addr), &len);
-  FPort = ntohs(addr.sin_port);
 
+  FShards.clear();
+  for (size_t i = 0; i < kServeThreads; ++i) {
+    auto shard = std::make_unique<TShard>();
+    shard->Completion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+    if (!shard->Completion)
+      throw Exception("completion port: " + SystemErrorText(::GetLastError()));
+    shard->MaxClients =
+        std::max<int>(1, (FLimits.MaxClients + int(kServeThreads) - 1) / int(kServeThreads));
+    shard->HeldBudget = FLimits.BufferedBytesBudget / kServeThreads;
+    FShards.push_back(std::move(shard));
+  }
+
+  FPort = LocalPort(listen.get());
   FCore.Start();
-  FStopping = false;
+  {
+    std::lock_guard lock(FLock);
+    FStopping = false;
+  }
   FListen = listen.release();
+  for (auto& shard : FShards) shard->Thread = std::thread([this, &s = *shard] { ServeLoop(s); });
   FAcceptThread = std::thread([this] { AcceptLoop(); });
+  FFreeThread = std::thread([this] { FreeLoop(); });
   FSampleThread = std::thread([this] { SampleLoop(); });
   FScheduleThread = std::thread([this] { ScheduleLoop(); });
   FLog.Log("listening on 127.0.0.1:" + std::to_string(FPort));
@@ -86,17 +186,28 @@ void TKLServiceHost::Stop() {
   {
     std::lock_guard lock(FLock);
     FStopping = true;
-    for (auto& c : FClients) ::shutdown(c->Socket.get(), SD_BOTH);
   }
-  FWake.notify_all();
+  FWakeThreads.notify_all();
   FCore.Stop();
-  if (FListen != INVALID_SOCKET) {
-    ::closesocket(static_cast<SOCKET>(FListen));  // ends the accept call
-    FListen = INVALID_SOCKET;
-  }
-  for (std::thread* t : {&FAcceptThread, &FSampleThread, &FScheduleThread})
+  Wake();
+  const uintptr_t listen = FListen.exchange(INVALID_SOCKET);
+  if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));  // ends the accept
+  for (std::thread* t : {&FAcceptThread, &FFreeThread, &FSampleThread, &FScheduleThread})
     if (t->joinable()) t->join();
-  ReapFinished(true);
+  for (auto& shard : FShards)
+    if (shard->Thread.joinable()) shard->Thread.join();
+  for (auto& shard : FShards) {
+    if (!shard->Completion) continue;
+    // A connection accepted while the serving thread ended still waits in the port.
+    DWORD bytes = 0;
+    ULONG_PTR key = 0;
+    OVERLAPPED* packet = nullptr;
+    while (::GetQueuedCompletionStatus(shard->Completion, &bytes, &key, &packet, 0) || packet)
+      if (key == kKeyAccepted)
+        ::closesocket(static_cast<SOCKET>(reinterpret_cast<uintptr_t>(packet)));
+    ::CloseHandle(shard->Completion);
+  }
+  FShards.clear();
   if (FWinsock) {
     ::WSACleanup();
     FWinsock = false;
@@ -104,107 +215,387 @@ void TKLServiceHost::Stop() {
   }
 }
 
-int TKLServiceHost::ClientCount() {
-  std::lock_guard lock(FLock);
+int TKLServiceHost::ClientCount() const noexcept {
   int n = 0;
-  for (auto& c : FClients) n += !c->Done;
+  for (const auto& shard : FShards) n += shard->Count.load();
   return n;
 }
 
-void TKLServiceHost::ReapFinished(bool all) {
-  std::list<std::unique_ptr<TClient>> finished;
-  {
-    std::lock_guard lock(FLock);
-    for (auto it = FClients.begin(); it != FClients.end();) {
-      if (all || (*it)->Done) {
-        finished.push_back(std::move(*it));
-        it = FClients.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& c : finished)
-    if (c->Thread.joinable()) c->Thread.join();
+void TKLServiceHost::Wake() noexcept {
+  for (const auto& shard : FShards)
+    ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyWake, nullptr);
 }
 
 void TKLServiceHost::AcceptLoop() {
-  for (;;) {
-    TScopedSocket s(::accept(static_cast<SOCKET>(FListen), nullptr, nullptr));
-    ReapFinished(false);
-    std::unique_lock lock(FLock);
-    if (FStopping) return;
-    if (!s) {
-      FWake.wait_for(lock, std::chrono::milliseconds(100));  // do not spin on a failing accept
-      continue;
+  for (size_t next = 0;; ++next) {
+    const SOCKET s = ::accept(static_cast<SOCKET>(FListen.load()), nullptr, nullptr);
+    {
+      std::unique_lock lock(FLock);
+      if (FStopping) {
+        if (s != INVALID_SOCKET) ::closesocket(s);
+        return;
+      }
+      if (s == INVALID_SOCKET) {
+        FWakeThreads.wait_for(lock, std::chrono::milliseconds(100));  // no spinning on a failure
+        continue;
+      }
     }
-    int active = 0;
-    for (auto& c : FClients) active += !c->Done;
-    if (active >= kMaxClients) {
-      FLog.Log("connection refused: " + std::to_string(active) + " clients already");
-      continue;
-    }
-    auto client = std::make_unique<TClient>();
-    client->Socket = std::move(s);
-    TClient& ref = *client;
-    FClients.push_back(std::move(client));
-    ref.Thread = std::thread([this, &ref] { Serve(ref); });
+    // In turn to each serving thread, so every share gets as many.
+    if (!::PostQueuedCompletionStatus(FShards[next % FShards.size()]->Completion, 0, kKeyAccepted,
+                                      reinterpret_cast<OVERLAPPED*>(static_cast<uintptr_t>(s))))
+      ::closesocket(s);
   }
 }
 
-void TKLServiceHost::Serve(TClient& client) {
-  const SOCKET s = client.Socket.get();
-  const DWORD recvTimeout = kReceivePollMs, sendTimeout = kSendTimeoutMs;
-  const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&recvTimeout),
-               sizeof recvTimeout);
-  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout),
-               sizeof sendTimeout);
-  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);
-  auto send = [s](std::string_view data) {
-    while (!data.empty()) {
-      const int n = ::send(s, data.data(), static_cast<int>(data.size()), 0);
-      if (n <= 0) return false;
-      data.remove_prefix(static_cast<size_t>(n));
+void TKLServiceHost::ServeLoop(TShard& shard) {
+  OVERLAPPED_ENTRY entries[kCompletionsPerTurn];
+  bool stopping = false;
+  int stoppingTurns = 0;
+  for (;;) {
+    const bool alertWaits =
+        std::any_of(shard.Connections.begin(), shard.Connections.end(),
+                    [](const auto& c) { return c->Wait == TConnection::TWait::Alert; });
+    const DWORD waitMs = stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs;
+    ULONG count = 0;
+    if (!::GetQueuedCompletionStatusEx(shard.Completion, entries, kCompletionsPerTurn,
+                                       &count, waitMs, FALSE))
+      count = 0;  // the wait ended without a packet
+    const int64_t now = FClock.NowMs();
+    for (ULONG i = 0; i < count; ++i) {
+      const OVERLAPPED_ENTRY& e = entries[i];
+      if (e.lpCompletionKey == kKeyAccepted) {
+        const auto s = static_cast<SOCKET>(reinterpret_cast<uintptr_t>(e.lpOverlapped));
+        if (stopping)
+          ::closesocket(s);
+        else
+          AddConnection(shard, s, now);
+      } else if (e.lpCompletionKey == kKeyConnection && e.lpOverlapped) {
+        auto* op = reinterpret_cast<TConnection::TOp*>(e.lpOverlapped);
+        op->Pending = false;
+        Completed(*op->Owner, op == &op->Owner->ReceiveOp, e.lpOverlapped->Internal == 0,
+                  e.dwNumberOfBytesTransferred);
+      }
     }
-    return true;
-  };
+    if (!stopping) {
+      std::lock_guard lock(FLock);
+      stopping = FStopping;
+    }
+    if (stopping) {
+      // Every socket closed; the loop runs on until the system has given back every overlapped.
+      for (const auto& c : shard.Connections) Drop(*c, nullptr);
+      if (++stoppingTurns > 50) {
+        // Never given back: leaking them is safe, freeing memory the system may write is not.
+        for (auto& c : shard.Connections) static_cast<void>(c.release());
+        shard.Connections.clear();
+      }
+    } else {
+      FinishFreePass(shard);
+      CheckTimes(shard, now);
+    }
+    std::erase_if(shard.Connections, [](const auto& c) {
+      return c->Closed && !c->ReceiveOp.Pending && !c->SendOp.Pending;
+    });
+    shard.Count = shard.Live;
+    if (stopping && shard.Connections.empty()) break;
+  }
+  shard.Count = 0;
+}
+
+void TKLServiceHost::AddConnection(TShard& shard, uintptr_t socket, int64_t now) {
+  TScopedSocket s(static_cast<SOCKET>(socket));
+  const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
+  ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+               sizeof noDelay);
+  if (!SetNonBlocking(s.get()) ||
+      !::CreateIoCompletionPort(reinterpret_cast<HANDLE>(s.get()), shard.Completion,
+                                kKeyConnection, 0)) {
+    FLog.Log("connection not served: " + SystemErrorText(::GetLastError()));
+    return;
+  }
+  if (shard.Live >= shard.MaxClients) DropOneForRoom(shard, now);
+  shard.Connections.push_back(std::make_unique<TConnection>(s.release(), shard, FCore, FClock,
+                                                            FLimits.UnfinishedLineMs));
+  ++shard.Live;
+  Arm(*shard.Connections.back());
+}
+
+void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned long bytes) {
+  if (receive) {
+    if (c.Closed) return;
+    if (!ok || (c.InboxArmed && bytes == 0)) {
+      Drop(c, nullptr);  // reset or closed by the client
+      return;
+    }
+    if (c.InboxArmed)
+      Consume(c, std::string_view(c.Inbox.get(), bytes));
+    else
+      ReadFrom(c);
+    return;
+  }
+  if (!ok || bytes == 0 || c.Closed) {
+    c.Sending.clear();
+    Drop(c, c.Closed ? nullptr : ReasonText(TDropReason::Closed));
+    return;
+  }
+  c.Sending.erase(0, bytes);
+  c.Out.insert(0, c.Sending);  // what is left goes out first with the next send
+  c.Sending.clear();
+  if (c.Sending.capacity() > kOutputHigh) std::string().swap(c.Sending);
+  Flush(c, FClock.NowMs());
+  Advance(c);
+}
+
+void TKLServiceHost::DropOneForRoom(TShard& shard, int64_t now) {
+  std::vector<TSlotState> slots;
+  std::vector<TConnection*> owners;
+  slots.reserve(shard.Connections.size());
+  owners.reserve(shard.Connections.size());
+  for (const auto& c : shard.Connections) {
+    if (c->Closed) continue;
+    slots.push_back({c->Session.StartMs(), c->Session.Spoken(), c->Session.LastRequestMs(),
+                     c->Session.UnfinishedBytes()});
+    owners.push_back(c.get());
+  }
+  if (slots.empty()) return;
+  ++FDroppedForRoom;
+  ++shard.RoomDropsUnlogged;
+  // Under a flood this runs for every new connection: one log line per window of the clock.
+  if (now - shard.LastRoomLogMs >= kDropLogWindowMs) {
+    FLog.Log("all " + std::to_string(shard.MaxClients) + " slots of a serving thread taken: " +
+             std::to_string(shard.RoomDropsUnlogged) + " connection(s) dropped to make room");
+    shard.LastRoomLogMs = now;
+    shard.RoomDropsUnlogged = 0;
+  }
+  Drop(*owners[PickConnectionToDrop(slots, now, FLimits)], nullptr);
+}
+
+void TKLServiceHost::ReadFrom(TConnection& c) {
+  std::string& buffer = c.Shard.ReceiveBuffer;
+  const int n = ::recv(c.Socket, buffer.data(), static_cast<int>(buffer.size()), 0);
+  if (n == 0) {
+    Drop(c, nullptr);  // the client closed it
+    return;
+  }
+  if (n < 0) {
+    if (::WSAGetLastError() != WSAEWOULDBLOCK) Drop(c, nullptr);
+    Arm(c);
+    return;
+  }
+  Consume(c, std::string_view(buffer.data(), size_t(n)));
+}
+
+void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
+  const TDropReason r = c.Session.Feed(data);
+  if (r != TDropReason::None) {
+    Drop(c, ReasonText(r));
+    return;
+  }
+  Account(c);
+  TShard& shard = c.Shard;
+  if (shard.HeldBytes > shard.HeldBudget) {
+    const auto most = std::max_element(
+        shard.Connections.begin(), shard.Connections.end(),
+        [](const auto& a, const auto& b) { return a->Held < b->Held; });
+    Drop(**most, "holds the most of the buffered bytes");
+    if (c.Closed) return;
+  }
+  Advance(c);
+}
+
+void TKLServiceHost::Account(TConnection& c) {
+  const size_t held =
+      c.Closed ? 0 : c.Session.HeldBytes() + c.Out.capacity() + c.Sending.capacity();
+  c.Shard.HeldBytes = c.Shard.HeldBytes - c.Held + held;
+  c.Held = held;
+}
+
+void TKLServiceHost::Arm(TConnection& c) {
+  // More is read only once the requests read are answered and the answers are being taken.
+  if (c.Closed || c.ReceiveOp.Pending || c.Wait != TConnection::TWait::None ||
+      c.Session.HasLines() || c.Out.size() + c.Sending.size() >= kOutputHigh)
+    return;
+  // A connection that speaks the protocol gets a small buffer of its own, so its requests come
+  // with their completion; one that never spoke waits with a zero-byte receive and no buffer.
+  if (c.Session.Spoken() && !c.Inbox) c.Inbox = std::make_unique<char[]>(kInboxBytes);
+  c.ReceiveOp.Overlapped = OVERLAPPED{};
+  WSABUF buf{c.Inbox ? static_cast<ULONG>(kInboxBytes) : 0, c.Inbox.get()};
+  DWORD flags = 0;
+  if (::WSARecv(c.Socket, &buf, 1, nullptr, &flags, &c.ReceiveOp.Overlapped, nullptr) == 0 ||
+      ::WSAGetLastError() == WSA_IO_PENDING) {
+    c.ReceiveOp.Pending = true;  // a completion comes either way
+    c.InboxArmed = buf.len != 0;
+    return;
+  }
+  Drop(c, nullptr);
+}
+
+void TKLServiceHost::Advance(TConnection& c) {
   try {
-    TClientSession session(FCore, FClock);
-    std::string buf(65536, '\0');
-    for (;;) {
-      {
+    while (!c.Closed && c.Wait == TConnection::TWait::None &&
+         c.Out.size() + c.Sending.size() < kOutputHigh) {
+      std::optional<TRequest> request;
+      if (c.Session.NextRequest(request) != TDropReason::None) {
+        Drop(c, ReasonText(TDropReason::Malformed));
+        return;
+      }
+      if (!request) break;
+      if (TServiceCore::IsFreeRequest(*request)) {
         std::lock_guard lock(FLock);
-        if (FStopping) break;
-      }
-      const int n = ::recv(s, buf.data(), static_cast<int>(buf.size()), 0);
-      if (n > 0) {
-        const TDropReason r = session.Receive(std::string_view(buf.data(), size_t(n)), send);
-        if (r != TDropReason::None) {
-          FLog.Log(std::string("connection dropped: ") + ReasonText(r));
-          break;
+        // A request that comes while a pass runs shares that pass's outcome.
+        if (FFreeStarted == FFreeFinished) ++FFreeStarted;
+        c.FreePass = FFreeStarted;
+        c.Wait = TConnection::TWait::Free;
+        c.Waiting = std::move(*request);
+        FWakeThreads.notify_all();
+      } else if (TServiceCore::IsWaitAlert(*request)) {
+        if (const auto answer = FCore.TakeAlert(*request, c.Session.Id(), false)) {
+          Answer(c, request->Seq, *answer);
+        } else {
+          c.Wait = TConnection::TWait::Alert;
+          c.WaitUntilMs = FClock.NowMs() + kWaitAlertMs;
+          c.Waiting = std::move(*request);
         }
-      } else if (n == 0 || ::WSAGetLastError() != WSAETIMEDOUT) {
-        break;
-      }
-      if (session.Expired()) {
-        FLog.Log("connection dropped: silent too long");
-        break;
+      } else if (const auto answer = FCore.Handle(*request, c.Session.Id())) {
+        Answer(c, request->Seq, *answer);
       }
     }
   } catch (const std::exception& e) {
     FLog.Log(std::string("connection ended by error: ") + e.what());
+    Drop(c, nullptr);
+    return;
   }
-  ::shutdown(s, SD_BOTH);
-  client.Done = true;
+  Flush(c, FClock.NowMs());
+  Account(c);
+  Arm(c);
+}
+
+void TKLServiceHost::Answer(TConnection& c, int32_t seq, std::string_view answer) {
+  c.Out += FormatAnswer(seq, answer);
+}
+
+void TKLServiceHost::Flush(TConnection& c, int64_t now) {
+  if (c.Closed || c.SendOp.Pending || c.Out.empty()) return;
+  // Most answers fit the socket's buffer at once; only what it cannot take yet waits for an
+  // overlapped send and its completion.
+  const int n = ::send(c.Socket, c.Out.data(), static_cast<int>(c.Out.size()), 0);
+  if (n == static_cast<int>(c.Out.size())) {
+    c.Out.clear();
+    if (c.Out.capacity() > kOutputHigh) std::string().swap(c.Out);
+    return;
+  }
+  if (n > 0) {
+    c.Out.erase(0, static_cast<size_t>(n));
+  } else if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+    Drop(c, ReasonText(TDropReason::Closed));
+    return;
+  }
+  c.Sending.swap(c.Out);
+  c.SendOp.Overlapped = OVERLAPPED{};
+  WSABUF buf{static_cast<ULONG>(c.Sending.size()), c.Sending.data()};
+  if (::WSASend(c.Socket, &buf, 1, nullptr, 0, &c.SendOp.Overlapped, nullptr) == 0 ||
+      ::WSAGetLastError() == WSA_IO_PENDING) {
+    c.SendOp.Pending = true;  // a completion comes either way
+    c.SendSinceMs = now;
+    return;
+  }
+  c.Sending.clear();
+  Drop(c, ReasonText(TDropReason::Closed));
+}
+
+void TKLServiceHost::CheckTimes(TShard& shard, int64_t now) {
+  for (const auto& p : shard.Connections) {
+    TConnection& c = *p;
+    if (c.Closed) continue;
+    if (c.Session.Expired()) {
+      Drop(c, "line begun and never finished");
+    } else if (c.SendOp.Pending && now - c.SendSinceMs >= FLimits.StalledSendMs) {
+      Drop(c, "answers not read");
+    } else if (c.Wait == TConnection::TWait::Alert) {
+      try {
+        if (const auto answer = FCore.TakeAlert(c.Waiting, c.Session.Id(), now >= c.WaitUntilMs)) {
+          c.Wait = TConnection::TWait::None;
+          Answer(c, c.Waiting.Seq, *answer);
+          Advance(c);
+        }
+      } catch (const std::exception& e) {
+        FLog.Log(std::string("connection ended by error: ") + e.what());
+        Drop(c, nullptr);
+      }
+    }
+  }
+}
+
+void TKLServiceHost::FinishFreePass(TShard& shard) {
+  uint64_t finished;
+  std::string answer;
+  {
+    std::lock_guard lock(FLock);
+    finished = FFreeFinished;
+    answer = FFreeAnswer;
+  }
+  for (const auto& p : shard.Connections) {
+    TConnection& c = *p;
+    if (c.Closed || c.Wait != TConnection::TWait::Free || c.FreePass > finished) continue;
+    c.Wait = TConnection::TWait::None;
+    Answer(c, c.Waiting.Seq, answer);
+    Advance(c);
+  }
+}
+
+void TKLServiceHost::Drop(TConnection& c, const char* why) {
+  if (c.Closed) return;
+  c.Closed = true;
+  TShard& shard = c.Shard;
+  --shard.Live;
+  shard.HeldBytes -= c.Held;
+  c.Held = 0;
+  // Closing ends the pending operations: their completions still come, and then the
+  // connection is freed.
+  ::shutdown(c.Socket, SD_BOTH);
+  ::closesocket(c.Socket);
+  c.Socket = INVALID_SOCKET;
+  if (!why) return;
+  // A hostile client must not flood the log: a few lines per window, then a count.
+  const int64_t now = FClock.NowMs();
+  if (now - shard.DropLogStartMs >= kDropLogWindowMs) {
+    if (shard.DropsUnlogged)
+      FLog.Log(std::to_string(shard.DropsUnlogged) + " further connection(s) dropped, not logged");
+    shard.DropLogStartMs = now;
+    shard.DropsLogged = shard.DropsUnlogged = 0;
+  }
+  if (shard.DropsLogged < kDropLogLines) {
+    ++shard.DropsLogged;
+    FLog.Log(std::string("connection dropped: ") + why);
+  } else {
+    ++shard.DropsUnlogged;
+  }
+}
+
+void TKLServiceHost::FreeLoop() {
+  std::unique_lock lock(FLock);
+  for (;;) {
+    FWakeThreads.wait(lock, [this] { return FStopping || FFreeStarted > FFreeFinished; });
+    if (FStopping) return;
+    const uint64_t pass = FFreeStarted;
+    lock.unlock();
+    std::string answer;
+    try {
+      answer = FCore.FreeNow("request");
+    } catch (const std::exception& e) {
+      FLog.Log(std::string("freeing failed: ") + e.what());
+    }
+    lock.lock();
+    FFreeAnswer = std::move(answer);
+    FFreeFinished = pass;
+    Wake();
+  }
 }
 
 void TKLServiceHost::SampleLoop() {
   std::unique_lock lock(FLock);
   // The core took the first sample when it started.
-  while (!FWake.wait_for(lock, std::chrono::milliseconds(kSampleIntervalMs),
-                         [this] { return FStopping; })) {
+  while (!FWakeThreads.wait_for(lock, std::chrono::milliseconds(kSampleIntervalMs),
+                                [this] { return FStopping; })) {
     lock.unlock();
     FCore.Sample();
     lock.lock();
@@ -221,6 +612,6 @@ void TKLServiceHost::ScheduleLoop() {
       FLog.Log(std::string("scheduled freeing failed: ") + e.what());
     }
     lock.lock();
-    FWake.wait_for(lock, std::chrono::seconds(1), [this] { return FStopping; });
+    FWakeThreads.wait_for(lock, std::chrono::seconds(1), [this] { return FStopping; });
   }
 }

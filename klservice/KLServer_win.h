@@ -4,18 +4,28 @@
 
 #include "ServiceCore.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
+// A small fixed pool of threads serves the connections, each thread its own share: non-blocking
+// sockets, a completion port per thread that reports the
+// connections that have something to read (a zero-byte overlapped receive for a connection that
+// never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
+// answers sent; requests are taken one at a time per connection. Accepting and freeing memory
+// run on threads of their own, so a long pass holds up nobody else; a WaitAlert waits without
+// holding the thread.
 class TKLServiceHost {
  public:
-  // A host over the given ports; nothing runs until Start.
-  TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log, IClock& clock);
+  // A host over the given ports and limits; nothing runs until Start.
+  TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log, IClock& clock,
+                 const TServerLimits& limits = TServerLimits());
   ~TKLServiceHost();
   TKLServiceHost(const TKLServiceHost&) = delete;
   TKLServiceHost& operator=(const TKLServiceHost&) = delete;
@@ -28,28 +38,50 @@ class TKLServiceHost {
   // The port listened on.
   uint16_t Port() const noexcept { return FPort; }
   // The connections being served now.
-  int ClientCount();
+  int ClientCount() const noexcept;
+  // How many connections were dropped to make room for new ones.
+  int64_t DroppedForRoom() const noexcept { return FDroppedForRoom.load(); }
   // The request handling.
   TServiceCore& Core() noexcept { return FCore; }
 
  private:
-  struct TClient;
+  struct TConnection;
+  struct TShard;
   void AcceptLoop();
-  void Serve(TClient& client);
+  void ServeLoop(TShard& shard);
+  void AddConnection(TShard& shard, uintptr_t socket, int64_t now);
+  void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
+  void ReadFrom(TConnection& c);
+  void Consume(TConnection& c, std::string_view data);
+  void Account(TConnection& c);
+  void Advance(TConnection& c);
+  void Arm(TConnection& c);
+  void Answer(TConnection& c, int32_t seq, std::string_view answer);
+  void Flush(TConnection& c, int64_t now);
+  void CheckTimes(TShard& shard, int64_t now);
+  void FinishFreePass(TShard& shard);
+  void Drop(TConnection& c, const char* why);
+  void DropOneForRoom(TShard& shard, int64_t now);
+  void Wake() noexcept;
+  void FreeLoop();
   void SampleLoop();
   void ScheduleLoop();
-  void ReapFinished(bool all);
 
   IServiceLog& FLog;
   IClock& FClock;
   TServiceCore FCore;
-  uintptr_t FListen;  // SOCKET, kept as an integer so this header needs no Winsock
+  TServerLimits FLimits;
+  std::atomic<uintptr_t> FListen;  // SOCKET, kept as an integer so this header needs no Winsock
   uint16_t FPort = 0;
   bool FWinsock = false;
+  std::vector<std::unique_ptr<TShard>> FShards;  // fixed while the host runs
+  std::atomic<int64_t> FDroppedForRoom{0};
 
-  std::mutex FLock;  // guards the client list and the stop flag
-  std::condition_variable FWake;
+  std::mutex FLock;  // guards the stop flag and the freeing pass below
+  std::condition_variable FWakeThreads;
   bool FStopping = false;
-  std::list<std::unique_ptr<TClient>> FClients;
-  std::thread FAcceptThread, FSampleThread, FScheduleThread;
+  uint64_t FFreeStarted = 0;   // passes asked for
+  uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
+  std::string FFreeAnswer;
+  std::thread FAcceptThread, FFreeThread, FSampleThread, FScheduleThread;
 };

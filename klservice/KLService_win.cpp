@@ -4,6 +4,10 @@
 //   KLService.exe --uninstall            stop and remove it
 //   KLService.exe --console [--port N]   serve in the foreground until Ctrl+C
 //   KLService.exe [--port N]             as started by the service manager
+// The server's limits (see TServerLimits) may be set as DWORD values of the key
+// HKLM\SYSTEM\CurrentControlSet\Services\KLService\Parameters: "MaxClients",
+// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget"; they are read
+// when the service starts.
 #include "KLServer_win.h"
 #include "ServiceControl.h"
 #include "ServicePorts_win.h"
@@ -67,7 +71,9 @@ DWORD WINAPI ControlHandler(DWORD control, DWORD, void*, void*) {
 bool RunHost(IServiceLog& log, const std::function<void()>& onRunning) {
   TWinMemoryPort memory;
   TRegistryScheduleStore store(HKEY_LOCAL_MACHINE, kServiceParametersKey);
-  TKLServiceHost host(memory, store, log, SystemClock());
+  // The limits are settings, so a test can shorten them for an installed service.
+  TKLServiceHost host(memory, store, log, SystemClock(),
+                      ReadServerLimits(HKEY_LOCAL_MACHINE, kServiceParametersKey));
   try {
     host.Start(gPort);
   } catch (const std::exception& e) {

@@ -48,16 +48,18 @@ std::optional<int64_t> ParseInteger(std::string_view text) {
   return v;
 }
 
-// A number in the general format; the client writes it with its locale's decimal separator, so
-// a comma is taken as a point here.
-std::optional<double> ParseNumber(std::string text) {
-  std::replace(text.begin(), text.end(), ',', '.');
+// A number in the general format with "." as the decimal separator ("80", "0.5", "1E20").
+std::optional<double> ParseNumber(std::string_view text) {
   const std::string_view t = TrimBlanks(text);
   double v = 0;
   const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
   if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(v))
     return std::nullopt;
   return v;
+}
+
+bool AllDigits(std::string_view text) noexcept {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsDigit);
 }
 
 std::string FormatNumber(double v) {
@@ -151,37 +153,97 @@ void TMemoryHistory::Add(uint32_t load) {
   FCounts.AtLeast80 += v >= 80;
 }
 
-TClientSession::TClientSession(TServiceCore& core, IClock& clock)
-    : FCore(core), FClock(clock), FId(core.OpenSession()), FStartMs(clock.NowMs()) {}
+TClientSession::TClientSession(TServiceCore& core, IClock& clock, int64_t unfinishedLineMs)
+    : FCore(core),
+      FClock(clock),
+      FId(core.OpenSession()),
+      FUnfinishedLineMs(unfinishedLineMs),
+      FStartMs(clock.NowMs()) {}
 
 TClientSession::~TClientSession() { FCore.CloseSession(FId); }
 
-TDropReason TClientSession::Receive(std::string_view data,
-                                    const std::function<bool(std::string_view)>& send) {
+TDropReason TClientSession::Feed(std::string_view data) {
   const bool hadPartial = FFramer.HasPartial();
-  std::vector<std::string> lines;
-  const TDropReason reason = FFramer.Feed(data, lines);
-  if (reason != TDropReason::None) return reason;
-  for (const std::string& line : lines) {
-    if (line.empty()) continue;
-    const auto request = ParseRequestLine(line);
-    if (!request) return TDropReason::Malformed;
-    FSpoken = true;
-    if (const auto answer = FCore.Handle(*request, FId)) {
-      if (!send(FormatAnswer(request->Seq, *answer))) return TDropReason::Closed;
-    }
+  if (FNextLine == FLines.size()) {
+    FLines.clear();
+    FNextLine = 0;
   }
+  const size_t before = FLines.size();
+  const TDropReason reason = FFramer.Feed(data, FLines);
+  const bool ended = FLines.size() != before;
+  // Empty lines are skipped anyway: a chunk of line ends must not become thousands of strings.
+  FLines.erase(std::remove_if(FLines.begin() + static_cast<std::ptrdiff_t>(before), FLines.end(),
+                              [](const std::string& l) { return l.empty(); }),
+               FLines.end());
+  for (size_t i = before; i < FLines.size(); ++i)
+    FLineBytes += sizeof(std::string) + FLines[i].capacity();
+  if (reason != TDropReason::None) return reason;
+  // A line's time runs from its first byte: more of the same line does not renew it.
   if (!FFramer.HasPartial())
     FPartialSinceMs = 0;
-  else if (!hadPartial || !lines.empty())
+  else if (!hadPartial || ended)
     FPartialSinceMs = FClock.NowMs();
   return TDropReason::None;
 }
 
+TDropReason TClientSession::NextRequest(std::optional<TRequest>& request) {
+  request.reset();
+  while (FNextLine < FLines.size()) {
+    std::string line = std::move(FLines[FNextLine++]);
+    FLineBytes -= sizeof(std::string) + line.capacity();
+    if (line.empty()) continue;
+    request = ParseRequestLine(line);
+    if (!request) return TDropReason::Malformed;
+    FSpoken = true;
+    FLastRequestMs = FClock.NowMs();
+    break;
+  }
+  if (FNextLine == FLines.size()) {
+    FLines.clear();
+    FNextLine = 0;
+    FLineBytes = 0;
+  }
+  return TDropReason::None;
+}
+
+TDropReason TClientSession::Receive(std::string_view data,
+                                    const std::function<bool(std::string_view)>& send) {
+  const TDropReason reason = Feed(data);
+  if (reason != TDropReason::None) return reason;
+  for (;;) {
+    std::optional<TRequest> request;
+    if (NextRequest(request) != TDropReason::None) return TDropReason::Malformed;
+    if (!request) return TDropReason::None;
+    if (const auto answer = FCore.Handle(*request, FId)) {
+      if (!send(FormatAnswer(request->Seq, *answer))) return TDropReason::Closed;
+    }
+  }
+}
+
 bool TClientSession::Expired() const {
-  const int64_t now = FClock.NowMs();
-  if (!FSpoken && now - FStartMs >= kSilentClientMs) return true;
-  return FFramer.HasPartial() && now - FPartialSinceMs >= kSilentClientMs;
+  return FFramer.HasPartial() && FClock.NowMs() - FPartialSinceMs >= FUnfinishedLineMs;
+}
+
+size_t PickConnectionToDrop(const std::vector<TSlotState>& slots, int64_t nowMs,
+                            const TServerLimits& limits) {
+  // Lower tiers go first: 0 never spoke, 1 spoke long ago, 2 spoke lately.
+  auto tier = [&](const TSlotState& s) {
+    if (!s.Spoken) return 0;
+    return nowMs - s.LastRequestMs >= limits.RecentRequestMs ? 1 : 2;
+  };
+  auto before = [&](const TSlotState& a, const TSlotState& b) {
+    const int ta = tier(a), tb = tier(b);
+    if (ta != tb) return ta < tb;
+    if (ta == 0) {
+      if (a.UnfinishedBytes != b.UnfinishedBytes) return a.UnfinishedBytes > b.UnfinishedBytes;
+      return a.StartMs < b.StartMs;
+    }
+    return a.LastRequestMs < b.LastRequestMs;
+  };
+  size_t pick = 0;
+  for (size_t i = 1; i < slots.size(); ++i)
+    if (before(slots[i], slots[pick])) pick = i;
+  return pick;
 }
 
 TServiceCore::TServiceCore(IMemoryPort& memory, IScheduleStore& store, IClock& clock,
@@ -246,10 +308,7 @@ std::optional<std::string> TServiceCore::Handle(const TRequest& request, int ses
     for (const TSensor& s : kSensors) list.Add(s.Name);
     return list.Text();
   }
-  if (SameText(cmd, "EnableAlert")) {
-    EnableAlert(request);
-    return std::nullopt;
-  }
+  if (SameText(cmd, "EnableAlert")) return EnableAlert(request);
   if (SameText(cmd, "DisableAlert")) {
     std::lock_guard lock(FLock);
     if (const TSensor* s = FindSensor(arg(0))) FAlerts.erase(s->Name);
@@ -269,7 +328,7 @@ std::optional<std::string> TServiceCore::Handle(const TRequest& request, int ses
     }
     return std::nullopt;
   }
-  if (SameText(cmd, "WaitAlert")) return WaitAlert(arg(0), sessionId);
+  if (SameText(cmd, "WaitAlert")) return WaitAlert(request, sessionId);
   FLog.Log("unknown command " + cmd.substr(0, 64));
   return std::string();
 }
@@ -345,6 +404,17 @@ std::string TServiceCore::SetSchedule(const std::string& info) {
   return answer;
 }
 
+bool TServiceCore::IsFreeRequest(const TRequest& request) {
+  if (!SameText(request.Command, "GetInfo")) return false;
+  const TCommaList args = TCommaList::Parse(request.Args);
+  return args.Count() >= 2 && SameText(args.Items()[0], kModuleOptimize) &&
+         SameText(args.Items()[1], kItemFree);
+}
+
+bool TServiceCore::IsWaitAlert(const TRequest& request) {
+  return SameText(request.Command, "WaitAlert");
+}
+
 std::string TServiceCore::FreeNow(const char* why) {
   std::unique_lock freeLock(FFreeLock, std::try_to_lock);
   if (!freeLock.owns_lock()) {
@@ -397,31 +467,35 @@ bool TServiceCore::RunScheduleIfDue() {
   return true;
 }
 
-void TServiceCore::EnableAlert(const TRequest& request) {
-  // The client writes its numbers with the locale's decimal separator, which may be a comma:
-  // "id",80,5,70 then stands for the levels 80.5 and 70, "id",80,5,70,5 for 80.5 and 70.5.
+std::optional<std::string> TServiceCore::EnableAlert(const TRequest& request) {
   const TCommaList args = TCommaList::Parse(request.Args);
   const std::vector<std::string>& items = args.Items();
-  if (items.empty()) return;
-  const TSensor* sensor = FindSensor(items[0]);
+  auto refuse = [&](const char* what) -> std::optional<std::string> {
+    FLog.Log(std::string("EnableAlert refused (") + what + "): " + request.Args.substr(0, 200));
+    return std::string("Refused=") + what;
+  };
+  const TSensor* sensor = items.empty() ? nullptr : FindSensor(items[0]);
+  if (!sensor) return refuse("sensor");
   std::optional<double> level, rearm;
   if (items.size() == 3) {
     level = ParseNumber(items[1]);
     rearm = ParseNumber(items[2]);
-  } else if (items.size() == 5) {
+  } else if (items.size() == 5 && AllDigits(items[2]) && AllDigits(items[4])) {
+    // Earlier clients wrote the decimal comma of their locale: 80,5,70,5 is 80.5 and 70.5.
     level = ParseNumber(items[1] + "." + items[2]);
     rearm = ParseNumber(items[3] + "." + items[4]);
+  } else {
+    return refuse("form");
   }
-  if (!sensor || !level || !rearm) {
-    FLog.Log("EnableAlert ignored: " + request.Args.substr(0, 200));
-    return;
-  }
+  if (!level) return refuse("level");
+  if (!rearm) return refuse("rearm");
   TAlert a;
   a.Level = *level;
   // A re-arm level on the alerting side of the level would never clear: use the level itself.
   a.Rearm = sensor->High ? std::min(*rearm, *level) : std::max(*rearm, *level);
   std::lock_guard lock(FLock);
   FAlerts[sensor->Name] = a;
+  return std::nullopt;
 }
 
 std::string TServiceCore::Subscribe(const std::string& args, int sessionId) {
@@ -439,30 +513,35 @@ std::string TServiceCore::Subscribe(const std::string& args, int sessionId) {
   return std::to_string(handle);
 }
 
-std::string TServiceCore::WaitAlert(const std::string& args, int sessionId) {
-  const auto h = ParseInteger(args);
+std::optional<std::string> TServiceCore::TakeAlert(const TRequest& request, int sessionId,
+                                                   bool giveUp) {
+  const TCommaList args = TCommaList::Parse(request.Args);
+  const auto h = args.Count() ? ParseInteger(args.Items()[0]) : std::nullopt;
+  std::lock_guard lock(FLock);
+  const auto it = h ? FSubscriptions.find(static_cast<int>(*h)) : FSubscriptions.end();
+  if (it == FSubscriptions.end() || it->second.Session != sessionId) return "-1,0";
+  std::vector<TEvent>& events = it->second.Events;
+  if (!events.empty()) {
+    const TEvent e = events.front();
+    events.erase(events.begin());
+    TCommaList text;
+    text.AddValue("Sensor", e.Sensor);
+    text.AddValue("Value", FormatNumber(e.Value));
+    text.AddValue("Level", FormatNumber(e.Level));
+    TCommaList answer;
+    answer.Add(std::to_string(e.Code));
+    answer.Add(std::to_string(std::min<size_t>(events.size(), 255)));
+    answer.Add(text.Text());
+    return answer.Text();
+  }
+  if (giveUp || FStopping) return "0,0";
+  return std::nullopt;
+}
+
+std::string TServiceCore::WaitAlert(const TRequest& request, int sessionId) {
   const int64_t deadline = FClock.NowMs() + kWaitAlertMs;
   for (;;) {
-    {
-      std::lock_guard lock(FLock);
-      const auto it = h ? FSubscriptions.find(static_cast<int>(*h)) : FSubscriptions.end();
-      if (it == FSubscriptions.end() || it->second.Session != sessionId) return "-1,0";
-      std::vector<TEvent>& events = it->second.Events;
-      if (!events.empty()) {
-        const TEvent e = events.front();
-        events.erase(events.begin());
-        TCommaList text;
-        text.AddValue("Sensor", e.Sensor);
-        text.AddValue("Value", FormatNumber(e.Value));
-        text.AddValue("Level", FormatNumber(e.Level));
-        TCommaList answer;
-        answer.Add(std::to_string(e.Code));
-        answer.Add(std::to_string(std::min<size_t>(events.size(), 255)));
-        answer.Add(text.Text());
-        return answer.Text();
-      }
-      if (FStopping || FClock.NowMs() >= deadline) return "0,0";
-    }
+    if (auto answer = TakeAlert(request, sessionId, FClock.NowMs() >= deadline)) return *answer;
     FClock.SleepMs(100);
   }
 }

@@ -17,9 +17,16 @@
 //   GetField "module.optimize","<item>",<name>  the value <name> of a reading item above
 //                                                (never runs "optimi.free" or a setconf)
 //   AvaliableSensors                            memory.load,memory.available
-//   EnableAlert "<sensor>",<level>,<rearm>      not answered; memory.load (per cent) alerts at
-//                                                or above level, memory.available (MB) at or below;
-//                                                the alert clears once the value is past rearm
+//   EnableAlert "<sensor>",<level>,<rearm>      not answered when taken; memory.load (per cent)
+//                                                alerts at or above level, memory.available (MB)
+//                                                at or below; the alert clears once the value is
+//                                                past rearm. Numbers in the general format with
+//                                                "." ("80", "0.5", "1E2"); earlier clients'
+//                                                decimal comma, "<sensor>",80,5,70,5, is read as
+//                                                80.5 and 70.5. Anything else changes nothing and
+//                                                is answered Refused=sensor|form|level|rearm
+//                                                (unknown sensor, other item count, unreadable
+//                                                level, unreadable rearm)
 //   DisableAlert "<sensor>"                     not answered
 //   IsAlertEnabled "<sensor>"                   True|False
 //   Subscribe <handle>                          the handle again when it is the connection's own,
@@ -50,12 +57,25 @@
 
 // Longest request line accepted, in characters before its LF (a CR before the LF not counted).
 inline constexpr size_t kMaxRequestLine = 300000;
-// Connections served at once; further ones are closed as soon as they are accepted.
-inline constexpr int kMaxClients = 16;
-// How long a connection may stay without its first valid request, and how long a begun line
-// may stay unfinished. A connection that has spoken the protocol may then stay idle: the
-// application holds its one connection for its whole life and ends when it is closed.
-inline constexpr int64_t kSilentClientMs = 60000;
+// What the server allows; the service reads it from its settings, tests shorten the times.
+struct TServerLimits {
+  // Connections served at once. When all are taken, a new connection takes the slot of the one
+  // PickConnectionToDrop names.
+  int MaxClients = 2048;
+  // How long a begun request line may stay unfinished. A connection that has a whole line or
+  // nothing at all unanswered may stay quiet for as long as it likes: the application holds its
+  // one connection for its whole life and ends when it is closed.
+  int64_t UnfinishedLineMs = 60000;
+  // How long a connection that spoke the protocol keeps the first claim on its slot after its
+  // last request.
+  int64_t RecentRequestMs = 300000;
+  // How long a client may leave its answers unread before it is dropped.
+  int64_t StalledSendMs = 10000;
+  // Bytes held for all connections together (lines received and not yet answered, unsent
+  // answers); beyond it the connection that holds the most is dropped.
+  size_t BufferedBytesBudget = size_t{32} << 20;
+};
+
 // One memory-load sample every 3 s, kept for one hour (1200 samples). The application advises
 // more memory when more than 1000 samples are counted, two thirds at 60 % or more and one third
 // at 80 % or more: with this rate and window that needs at least 50 minutes of observation, and
@@ -98,6 +118,8 @@ class TLineFramer {
   TDropReason Feed(std::string_view data, std::vector<std::string>& lines);
   // Whether bytes of an unfinished line are held.
   bool HasPartial() const noexcept { return !FPartial.empty(); }
+  // How many bytes of an unfinished line are held.
+  size_t PartialBytes() const noexcept { return FPartial.size(); }
 
  private:
   std::string FPartial;
@@ -176,21 +198,39 @@ class TMemoryHistory {
 
 class TServiceCore;
 
-// The protocol state of one connection.
+// The protocol state of one connection: received bytes become request lines, which are taken
+// one at a time (the server) or answered at once (Receive).
 class TClientSession {
  public:
-  // A session of core, timed by clock from now.
-  TClientSession(TServiceCore& core, IClock& clock);
+  // A session of core, timed by clock from now; a begun line expires after unfinishedLineMs.
+  TClientSession(TServiceCore& core, IClock& clock, int64_t unfinishedLineMs = 60000);
   ~TClientSession();
   TClientSession(const TClientSession&) = delete;
   TClientSession& operator=(const TClientSession&) = delete;
 
-  // Handles received bytes: each request line is answered through send (false from send ends
-  // the handling). Gives the reason to drop the connection, or None.
+  // Keeps received bytes; the complete lines wait for NextRequest. Gives the reason to drop the
+  // connection, or None.
+  TDropReason Feed(std::string_view data);
+  // Takes the next request line kept, skipping empty lines; request stays empty when no whole
+  // line waits. Gives Malformed when the line is not a request, else None.
+  TDropReason NextRequest(std::optional<TRequest>& request);
+  // Whether whole lines wait to be taken.
+  bool HasLines() const noexcept { return FNextLine < FLines.size(); }
+  // Feeds data and answers each request line through send (false from send ends the handling),
+  // with the core's blocking handling. Gives the reason to drop the connection, or None.
   TDropReason Receive(std::string_view data, const std::function<bool(std::string_view)>& send);
-  // Whether the connection has overstayed: no valid request within kSilentClientMs of its
-  // start, or a line begun and unfinished for kSilentClientMs.
+  // Whether a line begun has stayed unfinished for longer than its limit. Quiet connections
+  // never expire.
   bool Expired() const;
+  // Bytes of the unfinished line held.
+  size_t UnfinishedBytes() const noexcept { return FFramer.PartialBytes(); }
+  // Bytes held for lines received and not yet taken, the unfinished one included.
+  size_t HeldBytes() const noexcept { return FFramer.PartialBytes() + FLineBytes; }
+  // Whether a valid request came, and the clock's time of the latest one.
+  bool Spoken() const noexcept { return FSpoken; }
+  int64_t LastRequestMs() const noexcept { return FLastRequestMs; }
+  // The clock's time the session began.
+  int64_t StartMs() const noexcept { return FStartMs; }
   // The session's number, unique within the service.
   int Id() const noexcept { return FId; }
 
@@ -198,11 +238,33 @@ class TClientSession {
   TServiceCore& FCore;
   IClock& FClock;
   TLineFramer FFramer;
+  std::vector<std::string> FLines;
+  size_t FNextLine = 0;
+  size_t FLineBytes = 0;  // held for the lines not yet taken
   int FId;
   bool FSpoken = false;
+  int64_t FUnfinishedLineMs;
   int64_t FStartMs;
+  int64_t FLastRequestMs = 0;
   int64_t FPartialSinceMs = 0;
 };
+
+// What the slot policy weighs of one connection.
+struct TSlotState {
+  int64_t StartMs = 0;
+  bool Spoken = false;
+  int64_t LastRequestMs = 0;
+  size_t UnfinishedBytes = 0;
+};
+
+// The connection to drop when every slot is taken and a new connection comes, so that no
+// number of connections held by others keeps a real client out. First those that never sent a
+// valid request (the longest unfinished line first, then the oldest); then those whose last
+// request is older than limits.RecentRequestMs (the longest quiet first); a connection that
+// spoke more recently only when no other is left (again the longest quiet). Gives the index
+// into slots; slots must not be empty.
+size_t PickConnectionToDrop(const std::vector<TSlotState>& slots, int64_t nowMs,
+                            const TServerLimits& limits);
 
 // The commands of the service and the state they share; safe to use from several threads.
 class TServiceCore {
@@ -216,8 +278,19 @@ class TServiceCore {
   void Stop();
 
   // The answer text of one request of session, or none for the commands that are not answered
-  // (DisableAlert, EnableAlert, Unsubscribe).
+  // (DisableAlert, Unsubscribe, and EnableAlert when it is taken).
   std::optional<std::string> Handle(const TRequest& request, int sessionId);
+
+  // Whether request frees memory (it may take long: the server runs it off its loop).
+  static bool IsFreeRequest(const TRequest& request);
+  // Whether request is a WaitAlert (the server waits for its event without blocking).
+  static bool IsWaitAlert(const TRequest& request);
+  // Frees memory now and gives the answer text; a request that comes while a pass runs waits
+  // for that pass and shares its outcome.
+  std::string FreeNow(const char* why);
+  // The answer of a WaitAlert request of session when it can be given now: an event queued, a
+  // handle that is not the session's, or giveUp set ("0,0"); none while it should wait on.
+  std::optional<std::string> TakeAlert(const TRequest& request, int sessionId, bool giveUp);
 
   // Takes one memory-load sample into the history and raises or clears the alerts.
   void Sample();
@@ -254,15 +327,14 @@ class TServiceCore {
     std::vector<TEvent> Events;
   };
 
-  std::string FreeNow(const char* why);
   std::string FreePass(const char* why);
   std::string GetInfo(const std::string& item, const std::string& info);
   std::string ReadOnlyItem(const std::string& item);
   std::string SetSchedule(const std::string& info);
   std::string ScheduleText() const;
-  void EnableAlert(const TRequest& request);
+  std::optional<std::string> EnableAlert(const TRequest& request);
   std::string Subscribe(const std::string& args, int sessionId);
-  std::string WaitAlert(const std::string& args, int sessionId);
+  std::string WaitAlert(const TRequest& request, int sessionId);
 
   IMemoryPort& FMemory;
   IScheduleStore& FStore;

@@ -7,6 +7,7 @@
 #include <psapi.h>
 
 #include <cstdio>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -188,6 +189,26 @@ void TFileServiceLog::Log(std::string_view line) {
   }
   DWORD written = 0;
   ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+TServerLimits ReadServerLimits(HKEY root, const wchar_t* path) {
+  TServerLimits limits;
+  TScopedRegKey key;
+  if (::RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, key.put()) != ERROR_SUCCESS) return limits;
+  auto read = [&](const wchar_t* name, auto& field) {
+    DWORD type = 0, value = 0, size = sizeof value;
+    if (::RegQueryValueExW(key.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                           &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && value != 0)
+      field = static_cast<std::remove_reference_t<decltype(field)>>(value);
+  };
+  read(L"MaxClients", limits.MaxClients);
+  read(L"UnfinishedLineMs", limits.UnfinishedLineMs);
+  read(L"RecentRequestMs", limits.RecentRequestMs);
+  read(L"StalledSendMs", limits.StalledSendMs);
+  read(L"BufferedBytesBudget", limits.BufferedBytesBudget);
+  if (limits.MaxClients < 0) limits.MaxClients = TServerLimits().MaxClients;
+  return limits;
 }
 
 std::wstring FileBesideProgram(const wchar_t* name) {

@@ -47,5 +47,10 @@ class TFileServiceLog final : public IServiceLog {
   bool FToStderr;
 };
 
+// The server's limits: the defaults, each replaced by the DWORD value of its name under
+// root\path when that is present and not 0: "MaxClients", "UnfinishedLineMs",
+// "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget".
+TServerLimits ReadServerLimits(HKEY root, const wchar_t* path);
+
 // The full path of a file beside the running program.
 std::wstring FileBesideProgram(const wchar_t* name);

@@ -133,8 +133,7 @@ void TFilePool::FindFiles(const std::string& mask, std::vector<std::string>& lis
     std::string name = Utf8Of(it->path().filename());
     if (MatchesMask(name, mask)) names.push_back(std::move(name));
   }
-  std::sort(names.begin(), names.end(),
-            [](const std::string& a, const std::string& b) { return LowerAscii(a) < LowerAscii(b); });
+  std::sort(names.begin(), names.end(), PrecedesInFolderListing);
   for (const std::string& name : names) {
     std::string path = GetFileName(name);
     if (!path.empty()) list.push_back(std::move(path));

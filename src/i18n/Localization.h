@@ -31,7 +31,8 @@ class TFilePool {
   // is extracted on demand into the system's temporary folder.
   std::string GetFileName(const std::string& fileName);
   // Fills List with the full paths of the pool's files matching Mask ("*" and "?", letter
-  // case ignored), sorted by name so the merge order does not depend on the file system.
+  // case ignored), in the order NTFS lists a folder (see PrecedesInFolderListing) whatever the
+  // file system underneath, so the string table merged last wins as it does on Windows.
   void FindFiles(const std::string& mask, std::vector<std::string>& list);
 
   // The pool folder (the work folder until the first unpacking).

@@ -26,9 +26,18 @@ struct TCABFileEntry {
 // The listing of an archive, in archive order.
 using TCABFileContents = std::vector<TCABFileEntry>;
 
-// Whether a stored name stays below the target folder: relative, no drive, no stream, no
-// ".." part. Names that fail are never extracted.
+// Whether a stored name stays below the target folder and names a file there: relative, no
+// drive, no stream, no ".." part, no part named after a device. Names that fail are never
+// extracted.
 bool IsSafeArchiveName(std::string_view name) noexcept;
+// Whether one path part names a device ("CON", "nul.txt", "COM1 .ini", "CONOUT$"): the
+// system opens the device for such a name in any folder, whatever extension follows.
+bool IsDeviceName(std::string_view part) noexcept;
+
+// Whether name a comes before name b in an NTFS folder listing: UTF-16 code units compared
+// after upper-casing, so "strtabFix.ini" comes before "strtab_eBrisko.ini" ("F" < "_").
+// Letters beyond ASCII are not folded.
+bool PrecedesInFolderListing(std::string_view a, std::string_view b);
 
 // The folder part of a stored name ("a\b\c.txt" gives "a\b\"; "c.txt" gives "").
 std::string ArchiveFolderPart(std::string_view name);

@@ -25,16 +25,19 @@ int32_t TakeSequenceNumber() noexcept {
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
-// Holds the request lock for one exchange.
+// Holds the request lock for one exchange, when it could be had.
 class TLockHold {
  public:
-  explicit TLockHold(IRequestLock& lock) : FLock(lock) { FLock.Acquire(); }
-  ~TLockHold() { FLock.Release(); }
+  explicit TLockHold(IRequestLock& lock) : FLock(lock), FHeld(lock.Acquire()) {}
+  ~TLockHold() {
+    if (FHeld) FLock.Release();
+  }
   TLockHold(const TLockHold&) = delete;
   TLockHold& operator=(const TLockHold&) = delete;
 
  private:
   IRequestLock& FLock;
+  bool FHeld;
 };
 
 }  // namespace

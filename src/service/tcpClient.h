@@ -84,13 +84,14 @@ class ILineTransport {
 };
 
 // The named lock that serializes the exchanges of all processes (a mutex in the program). A
-// thread that holds it may take it again; every Acquire is matched by one Release.
+// thread that holds it may take it again; every Acquire that succeeded is matched by one Release.
 class IRequestLock {
  public:
   virtual ~IRequestLock() = default;
-  // Takes the lock, waiting without a time limit; throws Exception when it cannot be made.
-  virtual void Acquire() = 0;
-  // Gives back the lock taken by the latest Acquire of this thread.
+  // Takes the lock, waiting without a time limit; false when it cannot be had at all (the
+  // implementation logs why), and the exchange then goes on without it.
+  virtual bool Acquire() noexcept = 0;
+  // Gives back the lock taken by the latest successful Acquire of this thread.
   virtual void Release() noexcept = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "common/GenericAPI.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 
@@ -180,28 +181,47 @@ class TNamedRequestLock final : public IRequestLock {
  public:
   explicit TNamedRequestLock(const std::string& name) : FName(Utf8ToWide(name)) {}
 
-  void Acquire() override {
-    // Releasing needs MUTEX_MODIFY_STATE besides SYNCHRONIZE; without it the release fails and
-    // every other process stays locked out.
-    constexpr DWORD kAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-    TScopedHandle mutex(::OpenMutexW(kAccess, FALSE, FName.c_str()));
-    if (!mutex) mutex.reset(::CreateMutexW(nullptr, FALSE, FName.c_str()));
-    if (!mutex)
-      throw Exception("The request lock can not be opened: " + SystemErrorText(::GetLastError()));
+  bool Acquire() noexcept override {
+    // Synchronize access is all a wait and the release need (verified under Wine; the system
+    // checks only that the releasing thread owns the mutex), and all a mutex made by another
+    // account may grant us.
+    TScopedHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, FName.c_str()));
+    if (!mutex && ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+      // Made only when nobody has it; one made by another process in between is opened.
+      mutex.reset(::CreateMutexExW(nullptr, FName.c_str(), 0, SYNCHRONIZE));
+    }
+    if (!mutex) return Unavailable("not opened", ::GetLastError());
     const DWORD wait = ::WaitForSingleObject(mutex.get(), INFINITE);
     // An abandoned lock belonged to a process that ended mid-exchange: it is ours now.
     if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
-      throw Exception("The request lock can not be taken: " + SystemErrorText(::GetLastError()));
-    FHeld.push_back(std::move(mutex));
+      return Unavailable("not taken", ::GetLastError());
+    try {
+      FHeld.push_back(std::move(mutex));
+    } catch (...) {
+      ::ReleaseMutex(mutex.get());
+      return false;
+    }
+    return true;
   }
 
   void Release() noexcept override {
     if (FHeld.empty()) return;
-    ::ReleaseMutex(FHeld.back().get());
+    if (!::ReleaseMutex(FHeld.back().get()))
+      Unavailable("not given back", ::GetLastError());
     FHeld.pop_back();
   }
 
  private:
+  // Logs why the lock could not be had; the exchange goes on without it.
+  bool Unavailable(const char* what, DWORD code) noexcept {
+    try {
+      WriteLog("[TtcpServOpr.Request] request lock " + std::string(what) + ": " +
+               SystemErrorText(code) + "; the request goes on without it");
+    } catch (...) {
+    }
+    return false;
+  }
+
   std::wstring FName;
   std::vector<TScopedHandle> FHeld;  // one per nested exchange of the window thread
 };

@@ -12,14 +12,17 @@
 
 class TFakeServiceLock final : public IRequestLock {
  public:
-  void Acquire() override {
+  bool Acquire() noexcept override {
+    if (Unavailable) return false;
     ++Acquired;
     ++Depth;
+    return true;
   }
   void Release() noexcept override {
     ++Released;
     --Depth;
   }
+  bool Unavailable = false;  // Acquire fails as a lock that cannot be had at all
   int Acquired = 0;
   int Released = 0;
   int Depth = 0;

@@ -205,6 +205,26 @@ TEST_F(CabFile, NamesThatClimbOutAreSkipped) {
   EXPECT_TRUE(FErrors.empty());
 }
 
+TEST_F(CabFile, DeviceNamedEntriesAreSkippedAndTheRestExtracted) {
+  TSandbox box("devices");
+  FCab.CABFile = WinPath(kFixtures + "/devices.cab");
+  FCab.List();
+  ASSERT_EQ(FCab.CABFileContents().size(), 10u);  // listed as stored
+  std::vector<std::string> written;
+  FCab.OnDecompressProgress = [&](TCABFile&, const std::string& name, int, int) {
+    if (written.empty() || written.back() != name) written.push_back(name);
+  };
+  FCab.TargetPath = box.WinDir();
+  EXPECT_TRUE(FCab.ExtractAll());
+  EXPECT_EQ(written, (std::vector<std::string>{"strtab_eBrisko.ini", "strtabFix.ini", "keep.txt"}))
+      << "no byte goes to a device";
+  EXPECT_EQ(FilesBelow(box.Unix),
+            (std::set<std::string>{"strtab_eBrisko.ini", "strtabFix.ini", "keep.txt"}));
+  EXPECT_TRUE(FCab.ExtractFile("nul"));  // the run succeeds; the entry is skipped
+  EXPECT_EQ(written.size(), 3u);
+  EXPECT_TRUE(FErrors.empty());
+}
+
 }  // namespace
 
 namespace {

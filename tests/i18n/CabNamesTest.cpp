@@ -26,6 +26,25 @@ TEST(CabNames, OnlyNamesBelowTheTargetAreSafe) {
       {"\\rooted.txt", false},
       {"/rooted.txt", false},
       {"\\\\server\\share\\x", false},
+      // Device names, in any folder and with any extension, trailing dots or blanks.
+      {"CON", false},
+      {"nul", false},
+      {"AUX.txt", false},
+      {"sub\\COM1.txt", false},
+      {"CON\\x.txt", false},
+      {"lpt9.ini.bak", false},
+      {"PRN.", false},
+      {"NUL .txt", false},
+      {"COM3 ", false},
+      {"conin$", false},
+      {"CONOUT$.log", false},
+      {"COM\xC2\xB9.txt", false},
+      {"CONSOLE.txt", true},  // only the exact device names
+      {"COM10.txt", true},
+      {"COM.txt", true},
+      {"xNUL.txt", true},
+      {"sub\\LPT.ini", true},
+      {"CON x.txt", true},
   };
   for (const Case& c : cases) EXPECT_EQ(IsSafeArchiveName(c.name), c.safe) << c.name;
 }

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,7 @@ class Localization : public ::testing::Test {
     fs::copy_file(built + "English_eBrisko.lpk", FResourcesUnix + "/English_eBrisko.lpk");
     fs::copy_file(fixtures + "two.cab", FResourcesUnix + "/Two_eBrisko.lpk");
     fs::copy_file(fixtures + "nostrtab.cab", FResourcesUnix + "/Bare_eBrisko.lpk");
+    fs::copy_file(fixtures + "devices.cab", FResourcesUnix + "/Devices_eBrisko.lpk");
     gStringTable = std::make_unique<TStringTable>([](std::string_view a) { return AnsiToUtf8(a); });
   }
   void TearDown() override { FinalizeLocalizationModule(); }
@@ -105,6 +107,25 @@ TEST_F(Localization, StringTablesMergeInNameOrderTheLaterWinning) {
   std::vector<std::string> tables;
   gFilePool->FindFiles("STRTAB*", tables);
   EXPECT_EQ(tables, (std::vector<std::string>{Pool() + "strtab1.ini", Pool() + "strtab2.ini"}));
+}
+
+TEST_F(Localization, DeviceNamedEntriesAreSkippedAndTablesMergeInWindowsOrder) {
+  // The pack holds "CON", "NUL", "AUX.txt", "sub\COM1.txt", "PRN.", "CONOUT$" and "LPT1 .ini"
+  // ahead of "strtab_eBrisko.ini", "strtabFix.ini" and "keep.txt".
+  Start("Devices_eBrisko", WinPath(FWorkUnix));
+  ASSERT_TRUE(gFilePool);
+  std::set<std::string> pooled;
+  for (const auto& e : fs::recursive_directory_iterator(FWorkUnix + "/__LanguageFiles"))
+    pooled.insert(fs::relative(e.path(), FWorkUnix + "/__LanguageFiles").generic_string());
+  EXPECT_EQ(pooled, (std::set<std::string>{"strtab_eBrisko.ini", "strtabFix.ini", "keep.txt"}));
+  std::vector<std::string> tables;
+  gFilePool->FindFiles(kStringTableMask, tables);
+  EXPECT_EQ(tables, (std::vector<std::string>{Pool() + "strtabFix.ini",
+                                              Pool() + "strtab_eBrisko.ini"}));
+  // On Windows "strtab_eBrisko.ini" is listed last, so its text wins over the fix table's.
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Frei");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Used"), "Belegt");
+  EXPECT_EQ(gStringTable->GetText("Optimization", "Total"), "Gesamt");
 }
 
 TEST_F(Localization, PackWithoutStringTablesLeavesTheTableEmpty) {

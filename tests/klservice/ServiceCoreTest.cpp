@@ -331,17 +331,42 @@ TEST_F(ServiceCoreTest, AlertsAreEnabledRaisedAndWaitedFor) {
   EXPECT_EQ(Ask("IsAlertEnabled 11,\"memory.load\""), "False");
 }
 
-TEST_F(ServiceCoreTest, AlertLevelsAcceptACommaAsDecimalSeparator) {
-  Ask("EnableAlert 1,\"memory.available\",512,5,1024,25");
-  Ask("EnableAlert 2,\"memory.load\",x,1");   // not numbers: ignored
-  Ask("EnableAlert 3,\"cpu.heat\",1,1");      // no such sensor: ignored
-  EXPECT_EQ(Ask("IsAlertEnabled 4,\"memory.available\""), "True");
-  EXPECT_EQ(Ask("IsAlertEnabled 5,\"memory.load\""), "False");
-  const std::string h = Ask("Subscribe 6,0").value();
+TEST_F(ServiceCoreTest, AlertLevelsTakeThePointFormAndTheEarlierCommaForm) {
+  EXPECT_EQ(Ask("EnableAlert 1,\"memory.available\",512,5,1024,25"), std::nullopt);
+  const std::string h = Ask("Subscribe 2,0").value();
   memory.FStatus.AvailPhys = 512ull << 20;
   core.Sample();
-  const TCommaList list = TCommaList::Parse(Ask("WaitAlert 7," + h).value());
+  TCommaList list = TCommaList::Parse(Ask("WaitAlert 3," + h).value());
   EXPECT_EQ(TCommaList::Parse(list.Items()[2]).Value("Level"), "512.5");
+
+  EXPECT_EQ(Ask("EnableAlert 4,\"memory.load\",0.5E2,4.25e1"), std::nullopt);
+  memory.SetLoad(50);
+  core.Sample();
+  list = TCommaList::Parse(Ask("WaitAlert 5," + h).value());
+  EXPECT_EQ(TCommaList::Parse(list.Items()[2]).Value("Sensor"), "memory.load");
+  EXPECT_EQ(TCommaList::Parse(list.Items()[2]).Value("Level"), "50");
+}
+
+TEST_F(ServiceCoreTest, UnreadableAlertFormsAreRefusedAndChangeNothing) {
+  const struct {
+    const char* args;
+    const char* answer;
+  } cases[] = {
+      {"\"cpu.heat\",1,1", "Refused=sensor"},
+      {"", "Refused=sensor"},
+      {"\"memory.load\",80", "Refused=form"},
+      {"\"memory.load\",80,5,70", "Refused=form"},  // 80.5 and 70, or 80 and 5.70?
+      {"\"memory.load\",80,x,70,5", "Refused=form"},
+      {"\"memory.load\",80,5,70,5,1", "Refused=form"},
+      {"\"memory.load\",x,1", "Refused=level"},
+      {"\"memory.load\",\"80,5\",70", "Refused=level"},  // one item with a comma inside
+      {"\"memory.load\",80,inf", "Refused=rearm"},
+      {"\"memory.load\",1e999,70", "Refused=level"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Ask(std::string("EnableAlert 9,") + c.args), c.answer) << c.args;
+    EXPECT_EQ(Ask("IsAlertEnabled 10,\"memory.load\""), "False") << c.args;
+  }
 }
 
 TEST_F(ServiceCoreTest, SubscriptionsBelongToTheirConnection) {
@@ -383,20 +408,85 @@ TEST_F(ClientSessionTest, DropsGarbageButAnswersWhatCameBefore) {
   EXPECT_EQ(answers, "1,1\n");
 }
 
-TEST_F(ClientSessionTest, SilentOrStalledConnectionsExpire) {
-  clock.Advance(kSilentClientMs - 1);
-  EXPECT_FALSE(session.Expired());
-  clock.Advance(1);
-  EXPECT_TRUE(session.Expired()) << "no request within the limit";
+TEST_F(ClientSessionTest, QuietConnectionsStayAndOnlyUnfinishedLinesExpire) {
+  const int64_t limit = TServerLimits().UnfinishedLineMs;
+  clock.Advance(24 * 3600000);
+  EXPECT_FALSE(session.Expired()) << "a connection that never spoke is not dropped for it";
 
   TClientSession talker(core, clock);
   auto sink = [](std::string_view) { return true; };
   talker.Receive("Subscribe 1,0\n", sink);
+  EXPECT_TRUE(talker.Spoken());
+  EXPECT_EQ(talker.LastRequestMs(), clock.NowMs());
   clock.Advance(24 * 3600000);
   EXPECT_FALSE(talker.Expired()) << "a client that has spoken may stay idle";
   talker.Receive("Subscribe 2,", sink);
-  clock.Advance(kSilentClientMs / 2);
+  clock.Advance(limit / 2);
   talker.Receive("0", sink);  // more of the same line does not renew its time
-  clock.Advance(kSilentClientMs / 2);
+  EXPECT_EQ(talker.UnfinishedBytes(), 13u);
+  clock.Advance(limit / 2 - 1);
+  EXPECT_FALSE(talker.Expired());
+  clock.Advance(1);
   EXPECT_TRUE(talker.Expired()) << "a line begun and never ended";
+
+  TClientSession shortLimit(core, clock, 50);
+  shortLimit.Receive("Sub", sink);
+  clock.Advance(50);
+  EXPECT_TRUE(shortLimit.Expired()) << "the limit is the session's setting";
 }
+
+TEST_F(ClientSessionTest, RequestsAreTakenOneAtATime) {
+  TClientSession s(core, clock);
+  EXPECT_EQ(s.Feed("Subscribe 1,0\r\n\r\nWaitAlert 2,1\r\nGarbage\r\nSub"), TDropReason::None);
+  std::optional<TRequest> r;
+  ASSERT_EQ(s.NextRequest(r), TDropReason::None);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Seq, 1);
+  ASSERT_EQ(s.NextRequest(r), TDropReason::None);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Command, "WaitAlert");
+  EXPECT_TRUE(s.HasLines());
+  EXPECT_EQ(s.NextRequest(r), TDropReason::Malformed);
+  EXPECT_FALSE(s.HasLines());
+  EXPECT_EQ(s.NextRequest(r), TDropReason::None);
+  EXPECT_FALSE(r) << "the unfinished line waits";
+}
+
+TEST_F(ClientSessionTest, HeldBytesCountWhatWaitsAndLineEndsCostNothing) {
+  TClientSession s(core, clock);
+  EXPECT_EQ(s.Feed(std::string(10000, '\n')), TDropReason::None);
+  EXPECT_FALSE(s.HasLines());
+  EXPECT_EQ(s.HeldBytes(), 0u);
+  EXPECT_EQ(s.Feed("Subscribe 1,0\nSubscribe 2,0\nSubscr"), TDropReason::None);
+  EXPECT_GE(s.HeldBytes(), 2 * 13u + 6u);
+  std::optional<TRequest> r;
+  s.NextRequest(r);
+  s.NextRequest(r);
+  EXPECT_EQ(s.HeldBytes(), 6u) << "only the unfinished line is left";
+}
+
+TEST(SlotPolicy, DropsTheNeverSpokenThenTheLongQuietAndRecentSpeakersLast) {
+  const TServerLimits limits;
+  const int64_t now = 10000000;
+  const int64_t recent = now - limits.RecentRequestMs + 1, old = now - limits.RecentRequestMs;
+  using S = TSlotState;
+  const struct {
+    const char* name;
+    std::vector<TSlotState> slots;
+    size_t drop;
+  } cases[] = {
+      {"never spoke goes before any speaker",
+       {S{1, true, old - 5, 0}, S{now - 1, false, 0, 0}, S{2, true, recent, 0}}, 1},
+      {"the oldest silent one", {S{5, false, 0, 0}, S{3, false, 0, 0}, S{4, false, 0, 0}}, 1},
+      {"the longest unfinished line before the oldest",
+       {S{3, false, 0, 0}, S{9, false, 0, 700}, S{8, false, 0, 20}}, 1},
+      {"a long-quiet speaker before a recent one", {S{1, true, recent, 0}, S{9, true, old, 0}}, 1},
+      {"the longest quiet among long-quiet speakers",
+       {S{1, true, old, 0}, S{9, true, old - 100, 0}, S{5, true, old - 50, 0}}, 1},
+      {"only recent speakers: the longest quiet",
+       {S{1, true, now, 0}, S{2, true, recent, 0}, S{3, true, now - 5, 0}}, 1},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(PickConnectionToDrop(c.slots, now, limits), c.drop) << c.name;
+}
+

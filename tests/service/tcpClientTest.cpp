@@ -85,6 +85,17 @@ TEST_F(TcpClientTest, WritesEachOperationsRequestLine) {
   EXPECT_EQ(FLock.Acquired, static_cast<int>(std::size(cases)));
 }
 
+TEST_F(TcpClientTest, ALockThatCannotBeHadLetsTheRequestGoOnWithoutIt) {
+  FLock.Unavailable = true;
+  const std::string info = GetInfoWith(4, {"4,Enabled=0,Period=60"});
+  EXPECT_EQ(info, "Enabled=0,Period=60");
+  const std::vector<std::string> sent = {
+      R"(GetInfo 4,"module.optimize","optimi.free.getconf",nocache=true)"};
+  EXPECT_EQ(FTransport->Sent, sent);
+  EXPECT_EQ(FLock.Released, 0) << "nothing to give back";
+  EXPECT_TRUE(FUi.Shown.empty());
+}
+
 TEST_F(TcpClientTest, OperationsThatDoNotWaitConsumeANumberAndTheirAnswerIsSkipped) {
   auto client = MakeClient();
   client->DisableAlert("a");

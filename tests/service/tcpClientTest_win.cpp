@@ -190,7 +190,7 @@ TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
   auto takenElsewhere = [name] {
     DWORD wait = WAIT_FAILED;
     std::thread([&] {
-      TScopedHandle h(::OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+      TScopedHandle h(::OpenMutexW(SYNCHRONIZE, FALSE, name));
       if (!h) return;
       wait = ::WaitForSingleObject(h.get(), 0);
       if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ::ReleaseMutex(h.get());
@@ -200,8 +200,8 @@ TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
   // Another process made the mutex: the lock opens it, and must be able to give it back.
   TScopedHandle other(::CreateMutexW(nullptr, FALSE, name));
   ASSERT_TRUE(other);
-  lock->Acquire();
-  lock->Acquire();  // a nested request of the same thread
+  ASSERT_TRUE(lock->Acquire());
+  ASSERT_TRUE(lock->Acquire());  // a nested request of the same thread
   EXPECT_FALSE(takenElsewhere());
   lock->Release();
   EXPECT_FALSE(takenElsewhere());
@@ -209,10 +209,37 @@ TEST(WinRequestLock, NestsOnOneThreadAndIsFreeForOthersOnceReleased) {
   EXPECT_TRUE(takenElsewhere());
   other.reset();
   // Nobody has it: the lock makes it, and leaves no handle open afterwards.
-  lock->Acquire();
+  ASSERT_TRUE(lock->Acquire());
   lock->Release();
   TScopedHandle left(::OpenMutexW(SYNCHRONIZE, FALSE, name));
   EXPECT_FALSE(left);
+}
+
+TEST(WinRequestLock, SynchronizeAccessIsEnoughToWaitAndRelease) {
+  // What the lock relies on: a handle with synchronize access only takes and gives back the
+  // mutex; the modify-state right alone can do neither.
+  const wchar_t* name = L"eBrisko lock rights test";
+  TScopedHandle made(::CreateMutexW(nullptr, FALSE, name));
+  ASSERT_TRUE(made);
+  TScopedHandle sync(::OpenMutexW(SYNCHRONIZE, FALSE, name));
+  ASSERT_TRUE(sync);
+  ASSERT_EQ(::WaitForSingleObject(sync.get(), 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(::ReleaseMutex(sync.get()));
+  TScopedHandle modify(::OpenMutexW(MUTEX_MODIFY_STATE, FALSE, name));
+  ASSERT_TRUE(modify);
+  EXPECT_EQ(::WaitForSingleObject(modify.get(), 0), WAIT_FAILED);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST(WinRequestLock, ANameTakenByAnotherKindOfObjectLetsRequestsGoOn) {
+  // A program that holds the name with an event: the lock cannot be had at all, and is
+  // neither made nor waited for.
+  const wchar_t* name = L"eBrisko lock squatted test";
+  TScopedHandle squatter(::CreateEventW(nullptr, TRUE, FALSE, name));
+  ASSERT_TRUE(squatter);
+  auto lock = CreateNamedRequestLock(WideToUtf8(name));
+  EXPECT_FALSE(lock->Acquire());
+  lock->Release();  // nothing held: nothing happens
 }
 
 TEST(WinServiceControl, AMissingLibraryOrFunctionIsAFailedCallNotACrash) {
