@@ -5,6 +5,7 @@
 #include <ws2tcpip.h>
 
 #include "common/GenericAPI.h"
+#include "common/ResStrings.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 
@@ -57,9 +58,12 @@ class TWinsockLineTransport final : public ILineTransport {
       FSocket = s;
     }
     ::FreeAddrInfoW(found);
-    if (FSocket == INVALID_SOCKET)
-      throw Exception("Can not connect to " + host + ":" + std::to_string(port) + ": " +
-                      SystemErrorText(static_cast<unsigned long>(lastError)));
+    if (FSocket == INVALID_SOCKET) {
+      // The user sees the library's message, translated; the log keeps the system's reason.
+      WriteLog("[TtcpServOpr] can not connect to " + host + ":" + std::to_string(port) + ": " +
+               SystemErrorText(static_cast<unsigned long>(lastError)));
+      throw Exception(LoadResString(rsConnectionRefused));
+    }
     // Requests are single short lines: send each at once.
     BOOL noDelay = TRUE;
     ::setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),

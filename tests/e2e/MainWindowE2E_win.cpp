@@ -226,6 +226,45 @@ TEST_F(MainWindowE2E, TheUsageCheckAsksThenShowsItsVerdict) {
   app.Exit();
 }
 
+// Sets a DWORD limit of the service (nullptr value: removes it).
+void SetServiceLimit(const wchar_t* name, const DWORD* value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                              L"SYSTEM\\CurrentControlSet\\Services\\KLService\\Parameters", 0,
+                              nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  TScopedRegKey owned(key);
+  if (value)
+    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(value), sizeof *value);
+  else
+    ::RegDeleteValueW(key, name);
+}
+
+TEST_F(MainWindowE2E, AWindowLeftOpenPastTheServicesLimitsStaysConnected) {
+  // Every time limit of the service made short; a quiet window outlasts them all.
+  const wchar_t* limits[] = {L"UnfinishedLineMs", L"RecentRequestMs", L"StalledSendMs"};
+  const DWORD shortMs = 300;
+  ASSERT_TRUE(StopTestService());
+  for (const wchar_t* name : limits) SetServiceLimit(name, &shortMs);
+  ASSERT_TRUE(StartTestService());
+  {
+    TRunningApp app = TRunningApp::Start();
+    ASSERT_NE(app.Main, nullptr);
+    ::Sleep(3000);
+    const size_t before = ServiceLog().size();
+    ClickButton(app.Control("Button", "Optimize"));
+    EXPECT_TRUE(WaitUntil([&] {
+      return ServiceLog().find("memory freed (request)", before) != std::string::npos;
+    }, 20000));
+    EXPECT_EQ(FindTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid()), nullptr);
+    EXPECT_TRUE(app.Process.Running());
+    app.Exit();
+  }
+  ASSERT_TRUE(StopTestService());
+  for (const wchar_t* name : limits) SetServiceLimit(name, nullptr);
+  ASSERT_TRUE(StartTestService());
+}
+
 TEST_F(MainWindowE2E, ScreenshotsInEnglishAndGerman) {
   for (const char* language : {"English", "German"}) {
     SetLanguageSetting(language);

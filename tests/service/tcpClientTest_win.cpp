@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include "common/ResStrings.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 #include "fakes/FakePump.h"
@@ -240,6 +241,36 @@ TEST(WinRequestLock, ANameTakenByAnotherKindOfObjectLetsRequestsGoOn) {
   auto lock = CreateNamedRequestLock(WideToUtf8(name));
   EXPECT_FALSE(lock->Acquire());
   lock->Release();  // nothing held: nothing happens
+}
+
+TEST(WinTransport, AConnectionThatCannotBeMadeRaisesTheTranslatedLibraryMessage) {
+  // A loopback port nobody listens on: bound, then closed again.
+  WSADATA wsa;
+  ASSERT_EQ(::WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  int len = sizeof addr;
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&addr), &len);
+  const int port = ntohs(addr.sin_port);
+  ::closesocket(probe);
+  auto transport = CreateWinsockTransport();
+  for (const bool german : {false, true}) {
+    if (german)
+      SetResStringTranslator([](const std::string& text) {
+        return text == "Connection refused." ? std::string("Die Verbindung wurde abgelehnt.") : text;
+      });
+    try {
+      transport->Connect("127.0.0.1", port);
+      ADD_FAILURE() << "connected to a closed port";
+    } catch (const Exception& e) {
+      EXPECT_STREQ(e.what(), german ? "Die Verbindung wurde abgelehnt." : "Connection refused.");
+    }
+  }
+  SetResStringTranslator({});
+  ::WSACleanup();
 }
 
 TEST(WinServiceControl, AMissingLibraryOrFunctionIsAFailedCallNotACrash) {
