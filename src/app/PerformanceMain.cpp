@@ -116,11 +116,11 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   Label1->Transparent = true;
   rgTimeSelect = &suiGroupBox1->AddChild(TControlKind::RadioGroup, "rgTimeSelect", {72, 26, 145, 79});
   rgTimeSelect->SetItems({"5 minutes", "30 minutes", "1 hour"});
-  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {8, 120, 118, 15});
+  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {6, 120, 118, 15});
   lbUsed->SetText("Used: 94 MB");
   lbUsed->Transparent = true;
   lbUsed->AutoSize = true;
-  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {128, 120, 117, 15});
+  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {130, 120, 117, 15});
   lbFree->SetText("Free: 94 MB");
   lbFree->Alignment = TAlignment::Right;
   lbFree->Transparent = true;
