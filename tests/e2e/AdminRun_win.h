@@ -1,0 +1,17 @@
+// The unmodified program run as an administrator: Wine's account database calls every account
+// a guest, so a copy of the program runs in a folder of its own beside the test-only
+// netapi32.dll stand-in, which the child alone is told to prefer over the system's.
+#pragma once
+
+#include "e2e/Driver_win.h"
+
+#include <string>
+
+// Makes the administrator's folder afresh: the program, its service library, its language
+// packs, its theme file and the stand-in. Returns the folder, with trailing "\".
+std::string PrepareAdministratorCopy();
+// The administrator's copy of the program (PrepareAdministratorCopy first).
+std::string AdministratorProgram();
+// Starts the administrator's copy with args; the stand-in is chosen through the child's
+// WINEDLLOVERRIDES, and this process's own setting is back as it was when the call returns.
+TDriverProcess StartAsAdministrator(const std::string& args = {});
