@@ -2,11 +2,10 @@
 
 #include "common/WinApi.h"
 #include "common/WinText_win.h"
+#include "e2e/RegistryGuard_win.h"
 
 #include <filesystem>
-#include <optional>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
@@ -16,31 +15,24 @@ fs::path PathOf(const std::string& utf8) { return fs::path(Utf8ToWide(utf8)); }
 
 std::string AdministratorDir() { return TestBinDir() + "admin-run\\"; }
 
-// The value of an environment variable of this process, if set.
-std::optional<std::wstring> Environment(const wchar_t* name) {
-  const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return std::nullopt;
-  std::vector<wchar_t> text(size);
-  ::GetEnvironmentVariableW(name, text.data(), size);
-  return std::wstring(text.data());
+// Wine's per-program library choice. WINEDLLOVERRIDES would do the same from a shell, but a
+// Wine process hands its children the variable of its own Unix environment, not the one it
+// sets with SetEnvironmentVariable, so a test cannot choose it for one child that way.
+constexpr const char* kOverridesKey = "\\Software\\Wine\\AppDefaults\\eBrisko.exe\\DllOverrides";
+constexpr const char* kOverrideName = "netapi32";
+
+void PutOverride(const std::string& value) {
+  HKEY key = nullptr;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(std::string(kOverridesKey).substr(1)).c_str(), 0,
+                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot write the library override");
+  const std::wstring text = Utf8ToWide(value);
+  const LONG rc = ::RegSetValueExW(key, Utf8ToWide(kOverrideName).c_str(), 0, REG_SZ,
+                                   reinterpret_cast<const BYTE*>(text.c_str()),
+                                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  ::RegCloseKey(key);
+  if (rc != ERROR_SUCCESS) throw std::runtime_error("cannot write the library override");
 }
-
-// Sets an environment variable for the children started meanwhile and puts the old value (or
-// its absence) back at the end of the scope.
-class TScopedEnvironment {
- public:
-  TScopedEnvironment(const wchar_t* name, const std::wstring& value)
-      : FName(name), FOld(Environment(name)) {
-    ::SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~TScopedEnvironment() { ::SetEnvironmentVariableW(FName, FOld ? FOld->c_str() : nullptr); }
-  TScopedEnvironment(const TScopedEnvironment&) = delete;
-  TScopedEnvironment& operator=(const TScopedEnvironment&) = delete;
-
- private:
-  const wchar_t* FName;
-  std::optional<std::wstring> FOld;
-};
 
 }  // namespace
 
@@ -62,8 +54,13 @@ std::string AdministratorProgram() { return AdministratorDir() + "eBrisko.exe"; 
 TDriverProcess StartAsAdministrator(const std::string& args) {
   if (!fs::exists(PathOf(AdministratorProgram())))
     throw std::runtime_error("no administrator copy at " + AdministratorDir());
-  const std::optional<std::wstring> old = Environment(L"WINEDLLOVERRIDES");
-  const std::wstring overrides = (old && !old->empty() ? *old + L";" : std::wstring()) + L"netapi32=n";
-  TScopedEnvironment environment(L"WINEDLLOVERRIDES", overrides);
-  return TDriverProcess::Start(AdministratorProgram(), args);
+  // Native first, then Wine's own: only a program with the stand-in beside it (this copy)
+  // loads it, so the override harms no other start even while it is set.
+  TRegistryGuard guard({{true, kOverridesKey, kOverrideName}});
+  PutOverride("native,builtin");
+  TDriverProcess process = TDriverProcess::Start(AdministratorProgram(), args);
+  // The library is chosen while the program loads its imports, before it first waits for
+  // input; a program that ends before that has made its choice as well.
+  process.WaitInputIdle(30000);
+  return process;
 }

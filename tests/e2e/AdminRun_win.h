@@ -1,6 +1,6 @@
 // The unmodified program run as an administrator: Wine's account database calls every account
 // a guest, so a copy of the program runs in a folder of its own beside the test-only
-// netapi32.dll stand-in, which the child alone is told to prefer over the system's.
+// netapi32.dll stand-in, which that start alone is told to prefer over Wine's own.
 #pragma once
 
 #include "e2e/Driver_win.h"
@@ -12,6 +12,6 @@
 std::string PrepareAdministratorCopy();
 // The administrator's copy of the program (PrepareAdministratorCopy first).
 std::string AdministratorProgram();
-// Starts the administrator's copy with args; the stand-in is chosen through the child's
-// WINEDLLOVERRIDES, and this process's own setting is back as it was when the call returns.
+// Starts the administrator's copy with args and returns once its start-up has loaded the
+// stand-in; the prefix's settings are back as they were when the call returns.
 TDriverProcess StartAsAdministrator(const std::string& args = {});
