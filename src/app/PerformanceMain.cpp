@@ -79,7 +79,9 @@ constexpr int kBootDefragSwitch = 3;
 
 }  // namespace
 
-bool BootDefragEnabled(std::string_view text) { return !(text == "N" || text == "n" || SameText(text, "no")); }
+bool BootDefragEnabled(std::string_view text) {
+  return !(text == "N" || text == "n" || SameText(text, "no"));
+}
 
 long long RoundHalfUp(double x) { return static_cast<long long>(std::floor(x + 0.5)); }
 
@@ -187,9 +189,10 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   suiGroupBox3->SetText("Speed Optimization");
   const char* speed[] = {"Turbo Startup", "Turbo Shutdown", "Performance Enhancement",
                          "Disk Defragmentation", "Network Booster"};
-  void (TfmPerformance::*speedClick[])() = {&TfmPerformance::cbSpeedOpt1Click, &TfmPerformance::cbSpeedOpt2Click,
-                                            &TfmPerformance::cbSpeedOpt3Click, &TfmPerformance::cbSpeedOpt4Click,
-                                            &TfmPerformance::cbSpeedOpt5Click};
+  void (TfmPerformance::*speedClick[])() = {
+      &TfmPerformance::cbSpeedOpt1Click, &TfmPerformance::cbSpeedOpt2Click,
+      &TfmPerformance::cbSpeedOpt3Click, &TfmPerformance::cbSpeedOpt4Click,
+      &TfmPerformance::cbSpeedOpt5Click};
   for (int i = 0; i < 5; ++i) {
     cbSpeedOpt[i] = &suiGroupBox3->AddChild(TControlKind::CheckBox, "cbSpeedOpt" + std::to_string(i + 1),
                                             {8, 0, 250, 17});
@@ -343,22 +346,24 @@ void TfmPerformance::SpeedOptionChanged() {
 
 void TfmPerformance::LoadSpeedOptions() {
   // Without a registry nothing is stored: every switch off, switch 4 as a missing option says.
-  const std::string stored =
-      FPorts.Registry ? ReadSetting(*FPorts.Registry, kSpeedStatesValue, false, kProductKey) : std::string();
-  std::vector<std::string> items = TCommaList::Parse(stored).Items();
+  auto machineSetting = [&](const char* name, const char* key) {
+    return FPorts.Registry ? ReadSetting(*FPorts.Registry, name, false, key) : std::string();
+  };
+  std::vector<std::string> items =
+      TCommaList::Parse(machineSetting(kSpeedStatesValue, kProductKey)).Items();
   items.resize(5, "0");
-  for (int i = 0; i < 5; ++i) cbSpeedOpt[i]->SetChecked(StoredStateOn(items[static_cast<size_t>(i)]));
+  for (size_t i = 0; i < 5; ++i) cbSpeedOpt[i]->SetChecked(StoredStateOn(items[i]));
   // The system's own option, not the stored state, tells whether boot defragmentation is on.
-  const std::string defrag =
-      FPorts.Registry ? ReadSetting(*FPorts.Registry, kBootDefragValue, false, kBootDefragKey) : std::string();
-  cbSpeedOpt[kBootDefragSwitch]->SetChecked(BootDefragEnabled(defrag));
+  cbSpeedOpt[kBootDefragSwitch]->SetChecked(
+      BootDefragEnabled(machineSetting(kBootDefragValue, kBootDefragKey)));
 }
 
 void TfmPerformance::ApplySpeedOptions() {
   if (!FSpeedChanged) return;
   if (FPrivilege == 2) {
     TOptimizeIt* engine = FPorts.OptimizeIt ? FPorts.OptimizeIt() : nullptr;
-    if (!engine || !FPorts.Registry) throw Exception("The speed settings cannot be changed on this computer.");
+    if (!engine || !FPorts.Registry)
+      throw Exception("The speed settings cannot be changed on this computer.");
     // Every switch, changed or not, from top to bottom; an error leaves the rest undone and
     // the change pending.
     for (int i = 0; i < 5; ++i) {
@@ -383,8 +388,10 @@ void TfmPerformance::ApplySpeedOptions() {
 
 void TfmPerformance::SaveSpeedOptions() {
   std::string states;
-  for (int i = 0; i < 5; ++i) states += std::string(i == 0 ? "" : ",") + (cbSpeedOpt[i]->Checked() ? "1" : "0");
-  if (FPorts.Registry) WriteSetting(*FPorts.Registry, kSpeedStatesValue, states, false, kProductKey);
+  for (int i = 0; i < 5; ++i)
+    states += std::string(i == 0 ? "" : ",") + (cbSpeedOpt[i]->Checked() ? "1" : "0");
+  if (FPorts.Registry)
+    WriteSetting(*FPorts.Registry, kSpeedStatesValue, states, false, kProductKey);
 }
 
 void TfmPerformance::ApplySchedule() {

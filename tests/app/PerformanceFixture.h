@@ -27,7 +27,9 @@ class TFakeLink final : public IServiceLink {
   void AvaliableSensors(std::string&) override {}
   void DisableAlert(const std::string&) override {}
   void EnableAlert(const std::string&, float, float) override {}
-  std::string GetField(const std::string&, const std::string&, const std::string&) override { return {}; }
+  std::string GetField(const std::string&, const std::string&, const std::string&) override {
+    return {};
+  }
   void GetInfo(const std::string& module, const std::string& item, std::string& info) override {
     Calls.push_back(module + "|" + item + "|" + info);
     if (Fail) throw Exception("Connection refused.");
@@ -67,7 +69,8 @@ struct TWindowFixture {
   // Every write and delete of the window and the engine passes through here.
   TCountingRegistry Counted{Registry};
   TFakeRestoreFiles Files;
-  std::unique_ptr<TOptimizeIt> Engine = std::make_unique<TOptimizeIt>("C:\\Program\\", Counted, Files);
+  std::unique_ptr<TOptimizeIt> Engine =
+      std::make_unique<TOptimizeIt>("C:\\Program\\", Counted, Files);
   std::unique_ptr<TfmPerformance> Window;
 
   TWindowFixture() {

@@ -26,7 +26,8 @@ std::string Ticks(const TfmPerformance& w) {
 // Clicks the switches whose state differs from wanted ("1" ticked, "0" not).
 void SetTicks(TfmPerformance& w, const std::string& wanted) {
   for (int i = 0; i < 5; ++i)
-    if (w.cbSpeedOpt[i]->Checked() != (wanted[static_cast<size_t>(i)] == '1')) w.cbSpeedOpt[i]->Click();
+    if (w.cbSpeedOpt[i]->Checked() != (wanted[static_cast<size_t>(i)] == '1'))
+      w.cbSpeedOpt[i]->Click();
 }
 
 // The value a catalogue row writes, as the registry then holds it.
@@ -82,7 +83,8 @@ TEST(SpeedOptions, LoadingTakesTheStoredStatesAndTheSystemsDefragmentationOption
 }
 
 TEST(SpeedOptions, EveryoneButAnAdministratorGetsTheWarningAndTheStoredStatesBack) {
-  for (const std::optional<int> privilege : {std::optional<int>(1), std::optional<int>(0), std::optional<int>()}) {
+  const std::optional<int> privileges[] = {1, 0, std::nullopt};  // none: the query failed
+  for (const std::optional<int> privilege : privileges) {
     SCOPED_TRACE(privilege ? std::to_string(*privilege) : "query failed");
     TWindowFixture f;
     f.Privilege = privilege;
@@ -100,7 +102,8 @@ TEST(SpeedOptions, EveryoneButAnAdministratorGetsTheWarningAndTheStoredStatesBac
     EXPECT_TRUE(box.Owned);
     EXPECT_EQ(box.Caption, "Quor eBrisko Management");
     EXPECT_EQ(box.Title, w.Caption());
-    EXPECT_EQ(box.Text, "Speed optimization can be operated by users with Administrator privileges only.");
+    EXPECT_EQ(box.Text,
+              "Speed optimization can be operated by users with Administrator privileges only.");
     EXPECT_EQ(box.Icon, MessageBoxIcon::Warning);
     EXPECT_EQ(box.Buttons, MessageBoxButtons::OK);
     EXPECT_EQ(Ticks(w), "01000");
@@ -135,7 +138,8 @@ TEST(SpeedOptions, AnAdministratorWhoChangesOnlyNetworkBoosterAppliesOrUndoesEve
   EXPECT_EQ(GetValue(f.Registry, HKCU, kDesktopKey, "WaitToKillAppTimeout"), Sz("20000"));
   EXPECT_EQ(GetValue(f.Registry, HKCU, kDesktopKey, "ABC"), std::nullopt);
   EXPECT_EQ(GetValue(f.Registry, HKLM, kControlKey, "WaitToKillServiceTimeout"), Sz("3000"));
-  EXPECT_EQ(f.Engine->ReadRestoreEntry(std::string(kTcpParamsKey) + "_TcpWindowSize"), "dword:65535");
+  EXPECT_EQ(f.Engine->ReadRestoreEntry(std::string(kTcpParamsKey) + "_TcpWindowSize"),
+            "dword:65535");
   EXPECT_EQ(BootDefrag(f), Sz("Y"));
   EXPECT_EQ(StoredStates(f), Sz("1,0,1,1,1"));
   EXPECT_FALSE(w.FSpeedChanged);

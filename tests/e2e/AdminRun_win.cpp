@@ -23,8 +23,9 @@ constexpr const char* kOverrideName = "netapi32";
 
 void PutOverride(const std::string& value) {
   HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, Utf8ToWide(std::string(kOverridesKey).substr(1)).c_str(), 0,
-                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+  const std::wstring path = Utf8ToWide(std::string(kOverridesKey).substr(1));
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
     throw std::runtime_error("cannot write the library override");
   const std::wstring text = Utf8ToWide(value);
   const LONG rc = ::RegSetValueExW(key, Utf8ToWide(kOverrideName).c_str(), 0, REG_SZ,

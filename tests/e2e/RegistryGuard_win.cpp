@@ -6,7 +6,9 @@ namespace {
 
 TRegHandle RootOf(bool currentUser) { return currentUser ? kHkeyCurrentUser : kHkeyLocalMachine; }
 
-std::string SubKey(const std::string& keyPath) { return keyPath.substr(keyPath.rfind('\\', 0) == 0 ? 1 : 0); }
+std::string SubKey(const std::string& keyPath) {
+  return keyPath.substr(keyPath.rfind('\\', 0) == 0 ? 1 : 0);
+}
 
 bool KeyExists(IRawRegistry& reg, bool currentUser, const std::string& subKey) {
   TRegHandle key = 0;
@@ -52,8 +54,8 @@ TRegistryGuard::~TRegistryGuard() {
   for (const TSaved& s : FSaved) {
     if (!s.KeyExisted) continue;
     TRegHandle key = 0;
-    if (reg.CreateKey(RootOf(s.Id.CurrentUser), SubKey(s.Id.Key), kKeyAllAccess, key) != kErrorSuccess)
-      continue;
+    const TRegHandle root = RootOf(s.Id.CurrentUser);
+    if (reg.CreateKey(root, SubKey(s.Id.Key), kKeyAllAccess, key) != kErrorSuccess) continue;
     if (s.Value) {
       reg.SetValue(key, s.Id.Name, s.Value->Type, s.Value->Data);
     } else {

@@ -136,7 +136,7 @@ class SpeedOptionsE2E : public ::testing::Test {
     // already holds the catalogue's value, the rest missing; boot defragmentation off and no
     // stored states.
     IRawRegistry& reg = SystemRegistry();
-    for (const auto& id : CatalogueValues()) PutValue(reg, std::get<0>(id), std::get<1>(id), std::get<2>(id), std::nullopt);
+    for (const auto& [cu, key, name] : CatalogueValues()) PutValue(reg, cu, key, name, std::nullopt);
     PutValue(reg, HKCU, kDesktopKey, "MenuShowDelay", Sz("400"));
     PutValue(reg, HKCU, kDesktopKey, "WaitToKillAppTimeout", ExpandSz("%WAIT%"));
     PutValue(reg, HKLM, kTcpParamsKey, "DefaultTTL", Dword(64));
@@ -207,8 +207,7 @@ TEST_F(SpeedOptionsE2E, AGuestGetsTheWarningAndNothingChanges) {
     *reinterpret_cast<std::string*>(p) += WindowText(child) + "\n";
     return TRUE;
   }, reinterpret_cast<LPARAM>(&texts));
-  EXPECT_NE(texts.find("Speed optimization can be operated by users with Administrator privileges only."),
-            std::string::npos) << texts;
+  EXPECT_NE(texts.find(kSpeedAdminOnlyText), std::string::npos) << texts;
   EXPECT_TRUE(SaveScreenshot(box, ArtifactDir() + "speed-options-guest-warning.bmp"));
   EXPECT_FALSE(::IsWindowEnabled(app.Main));  // the box is modal
   const std::string ok = "OK";
