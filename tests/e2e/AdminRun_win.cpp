@@ -50,6 +50,11 @@ std::string PrepareAdministratorCopy() {
   return AdministratorDir();
 }
 
+void RemoveAdministratorCopy() {
+  std::error_code ignored;
+  fs::remove_all(PathOf(AdministratorDir()), ignored);
+}
+
 std::string AdministratorProgram() { return AdministratorDir() + "eBrisko.exe"; }
 
 TDriverProcess StartAsAdministrator(const std::string& args) {

@@ -10,6 +10,8 @@
 // Makes the administrator's folder afresh: the program, its service library, its language
 // packs, its theme file and the stand-in. Returns the folder, with trailing "\".
 std::string PrepareAdministratorCopy();
+// Removes the administrator's folder, so no stand-in stays behind among the built programs.
+void RemoveAdministratorCopy();
 // The administrator's copy of the program (PrepareAdministratorCopy first).
 std::string AdministratorProgram();
 // Starts the administrator's copy with args and returns once its start-up has loaded the

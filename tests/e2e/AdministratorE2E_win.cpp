@@ -33,7 +33,10 @@ std::string ServiceLog() {
 
 class AdministratorE2E : public ::testing::Test {
  protected:
-  void TearDown() override { StartTestService(); }
+  void TearDown() override {
+    RemoveAdministratorCopy();
+    StartTestService();
+  }
 };
 
 TEST_F(AdministratorE2E, AStoppedServiceIsStartedAndTheMainWindowOpens) {

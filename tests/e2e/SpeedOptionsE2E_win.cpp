@@ -147,7 +147,10 @@ class SpeedOptionsE2E : public ::testing::Test {
     PutValue(reg, HKLM, kProductKey, kSpeedStatesValue, std::nullopt);
     FBefore = CatalogueState(reg);
   }
-  void TearDown() override { FGuard.reset(); }
+  void TearDown() override {
+    RemoveAdministratorCopy();
+    FGuard.reset();
+  }
 
   std::unique_ptr<TRegistryGuard> FGuard;
   std::map<TValueId, std::optional<TRegValue>> FBefore;
