@@ -55,8 +55,8 @@ std::wstring TempPath() {
 
 // The total size below the folder named by path (a link at path itself is followed).
 int64_t FolderSizeW(const std::wstring& path) {
-  const std::wstring folder = ResolveFolder(path);
-  return folder.empty() ? 0 : SizeOfTree(folder);
+  const TObjectName folder = ResolveFolder(path);
+  return folder.Path.empty() ? 0 : SizeOfTree(folder);
 }
 
 }  // namespace
@@ -118,15 +118,15 @@ int64_t GetFileSizeOf(std::string_view fileName) {
     return 0;
   const size_t slash = name.find_last_of(L"\\/:");
   const std::wstring parent = slash == std::wstring::npos ? L"." : name.substr(0, slash + 1);
-  const std::wstring folder = ResolveFolder(parent);
-  if (folder.empty()) return 0;
-  const std::wstring path = JoinPath(folder, data.cFileName);
-  TScopedFileHandle h(::CreateFileW(path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+  const TObjectName folder = ResolveFolder(parent);
+  if (folder.Path.empty()) return 0;
+  const TObjectName file = folder.Child(data.cFileName);
+  TScopedFileHandle h(::CreateFileW(file.Path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
   LARGE_INTEGER size = {};
-  if (!h || !IsAt(h.get(), path) || !::GetFileSizeEx(h.get(), &size)) return 0;
+  if (!h || !IsAt(h.get(), file) || !::GetFileSizeEx(h.get(), &size)) return 0;
   return size.QuadPart;
 }
 

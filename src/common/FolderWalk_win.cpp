@@ -1,5 +1,7 @@
 #include "common/FolderWalk_win.h"
 
+#include <winternl.h>
+
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,33 @@ std::wstring FinalPathOf(HANDLE handle) {
     }
     buf.resize(n + 1);
   }
+}
+
+// The name the system gives the object behind handle ("\Device\HarddiskVolume1\x" on
+// Windows, "\??\C:\x" under Wine); empty when it cannot say.
+std::wstring SystemNameOf(HANDLE handle) {
+  std::vector<LONGLONG> buf(1024 / sizeof(LONGLONG));
+  for (;;) {
+    ULONG needed = 0;
+    const ULONG size = static_cast<ULONG>(buf.size() * sizeof(LONGLONG));
+    const NTSTATUS status = ::NtQueryObject(handle, ObjectNameInformation, buf.data(), size, &needed);
+    if (status >= 0) {
+      const auto* name = reinterpret_cast<const UNICODE_STRING*>(buf.data());
+      return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
+    }
+    if (needed <= size) return {};
+    buf.resize(needed / sizeof(LONGLONG) + 1);
+  }
+}
+
+// dir and name joined by one separator.
+std::wstring JoinPath(const std::wstring& dir, std::wstring_view name) {
+  std::wstring path;
+  path.reserve(dir.size() + 1 + name.size());
+  path = dir;
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  path += name;
+  return path;
 }
 
 // path made absolute, in the "\\?\" form that lifts the MAX_PATH limit.
@@ -59,7 +88,11 @@ bool IsPlainFolder(DWORD attributes) {
 
 }  // namespace
 
-std::wstring ResolveFolder(const std::wstring& path) {
+TObjectName TObjectName::Child(std::wstring_view name) const {
+  return {JoinPath(Path, name), JoinPath(SystemName, name)};
+}
+
+TObjectName ResolveFolder(const std::wstring& path) {
   if (path.empty()) return {};
   const std::wstring full = LongForm(path);
   if (full.empty()) return {};
@@ -70,16 +103,12 @@ std::wstring ResolveFolder(const std::wstring& path) {
   if (!::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &info, sizeof info) ||
       !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return {};
-  return FinalPathOf(h.get());
-}
-
-std::wstring JoinPath(const std::wstring& dir, std::wstring_view name) {
-  std::wstring path;
-  path.reserve(dir.size() + 1 + name.size());
-  path = dir;
-  if (!path.empty() && path.back() != L'\\') path += L'\\';
-  path += name;
-  return path;
+  TObjectName folder{FinalPathOf(h.get()), SystemNameOf(h.get())};
+  // Wine gives no final path beyond MAX_PATH, but its system names are drive paths.
+  if (folder.Path.empty() && folder.SystemName.rfind(LR"(\??\)", 0) == 0)
+    folder.Path = LR"(\\?\)" + folder.SystemName.substr(4);
+  if (folder.Path.empty() || folder.SystemName.empty()) return {};
+  return folder;
 }
 
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
@@ -87,15 +116,16 @@ bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
          (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
 }
 
-bool IsAt(HANDLE handle, const std::wstring& path) {
-  const std::wstring actual = FinalPathOf(handle);
+bool IsAt(HANDLE handle, const TObjectName& name) {
+  const std::wstring actual = SystemNameOf(handle);
   return !actual.empty() &&
-         ::CompareStringOrdinal(actual.data(), static_cast<int>(actual.size()), path.data(),
-                                static_cast<int>(path.size()), TRUE) == CSTR_EQUAL;
+         ::CompareStringOrdinal(actual.data(), static_cast<int>(actual.size()),
+                                name.SystemName.data(), static_cast<int>(name.SystemName.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
-TScopedFileHandle OpenFolderForListing(const std::wstring& path) {
-  TScopedFileHandle h(::CreateFileW(path.c_str(),
+TScopedFileHandle OpenFolderForListing(const TObjectName& folder) {
+  TScopedFileHandle h(::CreateFileW(folder.Path.c_str(),
                                     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                     kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
@@ -103,7 +133,7 @@ TScopedFileHandle OpenFolderForListing(const std::wstring& path) {
   if (!h) return {};
   FILE_ATTRIBUTE_TAG_INFO info = {};
   if (!::GetFileInformationByHandleEx(h.get(), FileAttributeTagInfo, &info, sizeof info) ||
-      !IsPlainFolder(info.FileAttributes) || !IsAt(h.get(), path))
+      !IsPlainFolder(info.FileAttributes) || !IsAt(h.get(), folder))
     return {};
   return h;
 }
@@ -132,14 +162,14 @@ void ListFolder(HANDLE folder, const std::function<void(const TFolderEntry&)>& o
   }
 }
 
-bool DeleteExact(const std::wstring& path, DWORD attributes) {
+bool DeleteExact(const TObjectName& object, DWORD attributes) {
   const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   const bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
   TScopedFileHandle h(::CreateFileW(
-      path.c_str(), DELETE | FILE_READ_ATTRIBUTES | (readOnly ? FILE_WRITE_ATTRIBUTES : 0),
+      object.Path.c_str(), DELETE | FILE_READ_ATTRIBUTES | (readOnly ? FILE_WRITE_ATTRIBUTES : 0),
       kShareAll, nullptr, OPEN_EXISTING,
       FILE_FLAG_OPEN_REPARSE_POINT | (folder ? FILE_FLAG_BACKUP_SEMANTICS : 0), nullptr));
-  if (!h || !IsAt(h.get(), path)) return false;
+  if (!h || !IsAt(h.get(), object)) return false;
   if (readOnly && !SetAttributes(h.get(), attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
   FILE_DISPOSITION_INFO disposition = {TRUE};
   if (SetInfo(h.get(), FileDispositionInfo, &disposition, sizeof disposition)) return true;
@@ -148,59 +178,58 @@ bool DeleteExact(const std::wstring& path, DWORD attributes) {
   return false;
 }
 
-void DeleteTree(const std::wstring& path) {
+void DeleteTree(const TObjectName& folder) {
   // A folder is deleted once its contents are gone; the stack replaces recursion, so no depth
   // of nesting can exhaust the thread's stack.
   struct TPending {
-    std::wstring Path;
+    TObjectName Name;
     DWORD Attributes;
     bool Listed;
   };
-  std::vector<TPending> pending{{path, 0, false}};
+  std::vector<TPending> pending{{folder, 0, false}};
   while (!pending.empty()) {
     if (pending.back().Listed) {
       const TPending done = std::move(pending.back());
       pending.pop_back();
-      if (!pending.empty()) DeleteExact(done.Path, done.Attributes);  // never the top folder
+      if (!pending.empty()) DeleteExact(done.Name, done.Attributes);  // never the top folder
       continue;
     }
     pending.back().Listed = true;
-    const std::wstring folder = pending.back().Path;
-    const TScopedFileHandle h = OpenFolderForListing(folder);
+    const TObjectName current = pending.back().Name;
+    const TScopedFileHandle h = OpenFolderForListing(current);
     if (!h) continue;
     ListFolder(h.get(), [&](const TFolderEntry& e) {
-      std::wstring entryPath = JoinPath(folder, e.Name);
       if (IsPlainFolder(e.Attributes))
-        pending.push_back({std::move(entryPath), e.Attributes, false});
+        pending.push_back({current.Child(e.Name), e.Attributes, false});
       else
-        DeleteExact(entryPath, e.Attributes);  // files, and links themselves
+        DeleteExact(current.Child(e.Name), e.Attributes);  // files, and links themselves
     });
   }
 }
 
-int64_t MeasureExact(const std::wstring& path, int64_t listedSize) {
+int64_t MeasureExact(const TObjectName& file, int64_t listedSize) {
   // Opening for reading fails for a file held open without sharing: it counts 0, as it cannot
   // be cleared either. The handle confirms the file; the listing already holds its size.
-  TScopedFileHandle h(::CreateFileW(path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+  TScopedFileHandle h(::CreateFileW(file.Path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
                                     kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!h || !IsAt(h.get(), path)) return 0;
+  if (!h || !IsAt(h.get(), file)) return 0;
   return listedSize;
 }
 
-int64_t SizeOfTree(const std::wstring& path) {
+int64_t SizeOfTree(const TObjectName& folder) {
   int64_t total = 0;
-  std::vector<std::wstring> pending{path};
+  std::vector<TObjectName> pending{folder};
   while (!pending.empty()) {
-    const std::wstring folder = std::move(pending.back());
+    const TObjectName current = std::move(pending.back());
     pending.pop_back();
-    const TScopedFileHandle h = OpenFolderForListing(folder);
+    const TScopedFileHandle h = OpenFolderForListing(current);
     if (!h) continue;
     ListFolder(h.get(), [&](const TFolderEntry& e) {
       if (e.Attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (IsPlainFolder(e.Attributes)) pending.push_back(JoinPath(folder, e.Name));
+        if (IsPlainFolder(e.Attributes)) pending.push_back(current.Child(e.Name));
       } else if (!IsLinkEntry(e.Attributes, e.ReparseTag)) {
-        total += MeasureExact(JoinPath(folder, e.Name), e.Size);
+        total += MeasureExact(current.Child(e.Name), e.Size);
       }
     });
   }

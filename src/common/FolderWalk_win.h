@@ -2,10 +2,12 @@
 // the very object named, so that neither a link nor a folder swapped for one leads anywhere
 // else (Windows-only header).
 //
-// Paths here are final paths in the "\\?\" form (as ResolveFolder returns them) joined with the
-// names a listing gave: a handle whose final path differs from the path it was opened by has
-// been led elsewhere by a link (Wine shows a symbolic link to a file as that file and deletes
-// the target through it, so the listing alone cannot be trusted).
+// Every object is opened by a path built from its folder's final path and the name a listing
+// gave, and confirmed by the name the system gives the object opened, built the same way from
+// the folder's system name: a handle whose name differs has been led elsewhere by a link. The
+// listing alone cannot be trusted: Wine shows a symbolic link to a file as that file and
+// deletes the target through it. (System names, unlike final paths, have no length limit
+// under Wine.)
 #pragma once
 
 #include "common/ScopedHandle_win.h"
@@ -24,38 +26,44 @@ struct TFolderEntry {
   int64_t Size = 0;
 };
 
-// The final path of the folder named by path (a link at path itself is followed), in the
-// "\\?\" form; empty when path names no folder that can be opened.
-std::wstring ResolveFolder(const std::wstring& path);
+// A folder or file as the walks see it: the path to open it by ("\\?\" form) and the name the
+// system gives it once opened.
+struct TObjectName {
+  std::wstring Path;
+  std::wstring SystemName;
+  // The entry name of this folder.
+  TObjectName Child(std::wstring_view name) const;
+};
 
-// dir and name joined by one separator.
-std::wstring JoinPath(const std::wstring& dir, std::wstring_view name);
+// The folder named by path (a link at path itself is followed) by its final path; both names
+// empty when path names no folder that can be opened.
+TObjectName ResolveFolder(const std::wstring& path);
 
 // Whether a listed entry is a link to another object (symbolic link, junction, mount point, or
 // a reparse point whose tag the system does not report); other reparse points are real data.
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
-// Whether the object behind handle sits at exactly path.
-bool IsAt(HANDLE handle, const std::wstring& path);
+// Whether the object behind handle is exactly the one named.
+bool IsAt(HANDLE handle, const TObjectName& name);
 
-// Opens the folder at path for listing; invalid when it is a link, not a folder, or not
-// exactly at path.
-TScopedFileHandle OpenFolderForListing(const std::wstring& path);
+// Opens the folder for listing; invalid when it is a link, not a folder, or not exactly the
+// one named.
+TScopedFileHandle OpenFolderForListing(const TObjectName& folder);
 
 // Calls onEntry for each entry of an open folder except "." and "..".
 void ListFolder(HANDLE folder, const std::function<void(const TFolderEntry&)>& onEntry);
 
-// Deletes the object at path itself (a link, never its target), given the attributes its
-// listing showed; a read-only attribute is cleared first and put back when the deletion fails.
-// False when it is not exactly at path or cannot be deleted.
-bool DeleteExact(const std::wstring& path, DWORD attributes);
+// Deletes the object itself (a link, never its target), given the attributes its listing
+// showed; a read-only attribute is cleared first and put back when the deletion fails. False
+// when it is not exactly the one named or cannot be deleted.
+bool DeleteExact(const TObjectName& object, DWORD attributes);
 
-// Deletes everything below the folder at path (a final path); the folder stays.
-void DeleteTree(const std::wstring& path);
+// Deletes everything below the folder (from ResolveFolder); the folder stays.
+void DeleteTree(const TObjectName& folder);
 
-// The size of the file at path as its listing gave it, provided the file opens for reading
-// and is exactly at path; 0 otherwise.
-int64_t MeasureExact(const std::wstring& path, int64_t listedSize);
+// The size of the file as its listing gave it, provided it opens for reading and is exactly
+// the one named; 0 otherwise.
+int64_t MeasureExact(const TObjectName& file, int64_t listedSize);
 
-// The total size of the files below the folder at path (a final path).
-int64_t SizeOfTree(const std::wstring& path);
+// The total size of the files below the folder (from ResolveFolder).
+int64_t SizeOfTree(const TObjectName& folder);

@@ -41,6 +41,9 @@ std::string ReadRegString(std::string_view key, std::string_view name, bool curr
 // root, the Windows folder, the user's profile folder or a folder holding one of them is left
 // alone entirely (Windows build).
 void DeleteFolderContents(std::string_view dir);
+// Whether DeleteFolderContents would clear anything of dir: it resolves to a folder that is no
+// drive or volume root, not the Windows or profile folder, and holds neither (Windows build).
+bool IsFolderClearable(std::string_view dir);
 
 // Whether a resolved path ("C:\", "\\?\C:\x", "\\server\share", "\\?\UNC\s\h",
 // "\\?\Volume{...}\") names the root of a drive, share or volume; trailing separators are

@@ -34,13 +34,15 @@ std::string NowText() {
 // be resolved; empty when there is none.
 std::string GuardedFolder(const std::wstring& path) {
   if (path.empty()) return {};
-  const std::wstring resolved = ResolveFolder(path);
+  const std::wstring resolved = ResolveFolder(path).Path;
   return WideToUtf8(resolved.empty() ? path : resolved);
 }
 
-// Whether the contents of folder (a final path) may be cleared: not a drive or volume root,
-// not the Windows folder or the user's profile folder, and holding neither.
-bool MayClear(const std::wstring& folder) {
+// Whether the contents of a folder, named by dir and resolved to folder (a final path), may be
+// cleared: neither name is a drive or volume root, the Windows folder or the user's profile
+// folder, or holds one of them. The name as given counts too: a substituted drive's root
+// resolves to an ordinary folder of another drive.
+bool MayClear(std::string_view dir, const std::wstring& folder) {
   std::vector<std::string> guarded;
   wchar_t buf[MAX_PATH + 1] = {};
   for (const auto get : {&::GetWindowsDirectoryW, &::GetSystemWindowsDirectoryW}) {
@@ -51,6 +53,9 @@ bool MayClear(const std::wstring& folder) {
                                    SHGFP_TYPE_CURRENT, buf)))
     guarded.push_back(GuardedFolder(buf));
   if (IsProtectedFolder(WideToUtf8(folder), guarded)) return false;
+  wchar_t full[MAX_PATH + 1] = {};
+  const DWORD n = ::GetFullPathNameW(Utf8ToWide(dir).c_str(), MAX_PATH + 1, full, nullptr);
+  if (n > 0 && n <= MAX_PATH && IsProtectedFolder(WideToUtf8(full), guarded)) return false;
   // A folder where another volume is mounted is that volume's root.
   std::wstring volume(folder.size() + 2, L'\0');
   if (::GetVolumePathNameW(folder.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
@@ -62,11 +67,16 @@ bool MayClear(const std::wstring& folder) {
 
 }  // namespace
 
+bool IsFolderClearable(std::string_view dir) {
+  const TObjectName folder = ResolveFolder(Utf8ToWide(IncludeTrailingSeparator(dir)));
+  return !folder.Path.empty() && MayClear(dir, folder.Path);
+}
+
 void DeleteFolderContents(std::string_view dir) {
   try {
     // The folder as it resolves, so that the checks and the walk see where a link leads.
-    const std::wstring folder = ResolveFolder(Utf8ToWide(IncludeTrailingSeparator(dir)));
-    if (folder.empty() || !MayClear(folder)) return;
+    const TObjectName folder = ResolveFolder(Utf8ToWide(IncludeTrailingSeparator(dir)));
+    if (folder.Path.empty() || !MayClear(dir, folder.Path)) return;
     DeleteTree(folder);
   } catch (const std::exception&) {
     // Clearing is best effort: what is left stays (out of memory is all that can throw here).
