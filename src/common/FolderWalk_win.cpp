@@ -103,11 +103,20 @@ TObjectName ResolveFolder(const std::wstring& path) {
   if (!::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &info, sizeof info) ||
       !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
     return {};
-  TObjectName folder{FinalPathOf(h.get()), SystemNameOf(h.get())};
+  TObjectName folder{FinalPathOf(h.get()), {}};
   // Wine gives no final path beyond MAX_PATH, but its system names are drive paths.
-  if (folder.Path.empty() && folder.SystemName.rfind(LR"(\??\)", 0) == 0)
-    folder.Path = LR"(\\?\)" + folder.SystemName.substr(4);
-  if (folder.Path.empty() || folder.SystemName.empty()) return {};
+  if (folder.Path.empty()) {
+    const std::wstring name = SystemNameOf(h.get());
+    if (name.rfind(LR"(\??\)", 0) == 0) folder.Path = LR"(\\?\)" + name.substr(4);
+  }
+  if (folder.Path.empty()) return {};
+  // The system names a handle by the path it was opened with (short names and all on Windows),
+  // so the folder's name comes from the final path that its entries will be opened by.
+  TScopedFileHandle opened(::CreateFileW(folder.Path.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                         nullptr));
+  if (opened) folder.SystemName = SystemNameOf(opened.get());
+  if (folder.SystemName.empty()) return {};
   return folder;
 }
 

@@ -214,6 +214,25 @@ class Cleanup : public ::testing::Test {
   std::string FRoot;
 };
 
+// A drive of the prefix mapped to a folder while this lives. Wine looks its drives up again
+// once a second, by the identity of their folders: the waits keep a stale drive from claiming
+// a folder that is made later in the place (and identity) of this one.
+class TDrive {
+ public:
+  TDrive(const std::string& letter, const std::string& folder)
+      : FDevice(UnixPath("C:\\") + "../dosdevices/" + letter) {
+    RunUnix("ln -sfn '" + UnixPath(folder) + "' '" + FDevice + "'");
+    ::Sleep(1100);
+  }
+  ~TDrive() {
+    RunUnix("rm -f '" + FDevice + "'");
+    ::Sleep(1100);
+  }
+
+ private:
+  std::string FDevice;
+};
+
 // Sets the process's temporary folder (TMP and TEMP) while it lives.
 class TTempFolderOverride {
  public:
@@ -331,9 +350,7 @@ TEST_F(Cleanup, FoldersThatResolveToADriveRootOrASystemFolderAreNotCleared) {
   MakeDir(volume);
   MakeFile(volume + "\\keep.txt", "keep");
   // Drive Q: of the prefix is this folder; a link elsewhere leads to it as well.
-  const std::string device = UnixPath("C:\\") + "../dosdevices/q:";
-  ASSERT_TRUE(RunUnix("ln -sfn '" + UnixPath(volume) + "' '" + device + "'"));
-  ::Sleep(1100);  // Wine looks its drives up again once a second
+  const TDrive drive("q:", volume);
   PlantLink("Q:\\", At("toroot"));
   wchar_t windows[MAX_PATH + 1] = {};
   ::GetWindowsDirectoryW(windows, MAX_PATH + 1);
@@ -360,7 +377,6 @@ TEST_F(Cleanup, FoldersThatResolveToADriveRootOrASystemFolderAreNotCleared) {
   DeleteFolderContents("Q:\\");
   DeleteFolderContents(At("toroot"));
   EXPECT_TRUE(Exists(volume + "\\keep.txt"));
-  RunUnix("rm -f '" + device + "'");
 }
 
 TEST_F(Cleanup, FolderSizeIsTheSumOfItsFilesAndAFileHeldOpenCountsZero) {
