@@ -15,3 +15,15 @@ class ERegistryException : public Exception {
  public:
   using Exception::Exception;
 };
+
+// A COM call failed; the message is the system's text for the result code.
+class EOleSysError : public Exception {
+ public:
+  EOleSysError(const std::string& message, long errorCode)
+      : Exception(message), FErrorCode(errorCode) {}
+  // The failing HRESULT.
+  long ErrorCode() const noexcept { return FErrorCode; }
+
+ private:
+  long FErrorCode;
+};

@@ -10,6 +10,7 @@
 #define rsCannotCreateFile 64004
 #define rsConnectionRefused 64005
 #define rsTimeOutWaitingClient 64006
+#define rsOleError 64007
 #define rsMsgDlgYes 64010
 #define rsMsgDlgNo 64011
 #define rsMsgDlgOK 64012

@@ -1,6 +1,9 @@
 #include "common/WinText_win.h"
 
+#include "common/ResStrings.h"
 #include "common/WinApi.h"
+
+#include <cstdio>
 
 namespace {
 
@@ -36,4 +39,14 @@ std::string SystemErrorText(unsigned long code) {
   std::wstring text(buf, n);
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
   return WideToUtf8(text);
+}
+
+EOleSysError OleSysError(long hr) {
+  std::string text = SystemErrorText(static_cast<unsigned long>(hr));
+  if (text.empty()) {
+    char number[9];
+    std::snprintf(number, sizeof number, "%.8lX", static_cast<unsigned long>(hr));
+    text = LoadResStringFmt(rsOleError, {number});
+  }
+  return EOleSysError(text, hr);
 }

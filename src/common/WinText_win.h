@@ -1,6 +1,8 @@
 // Text conversions at the Win32 boundary (Windows-only header).
 #pragma once
 
+#include "common/Errors.h"
+
 #include <string>
 #include <string_view>
 
@@ -14,3 +16,5 @@ std::string Utf8ToAnsi(std::string_view s);
 std::string AnsiToUtf8(std::string_view s);
 // The system's message text for a Win32 error code, without the trailing line break.
 std::string SystemErrorText(unsigned long code);
+// The error for a failed COM call: the system's text for hr, or "OLE error" and its number.
+EOleSysError OleSysError(long hr);

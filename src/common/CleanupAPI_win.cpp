@@ -1,0 +1,161 @@
+// The Win32 half of the clean-up primitives: the browser's history object, the shell folders,
+// the file walks and the count pass.
+#include "common/CleanupAPI.h"
+
+#include "common/FolderWalk_win.h"
+#include "common/GenericAPI.h"
+#include "common/GenericShellAPI_win.h"
+#include "common/RawRegistry.h"
+#include "common/ScopedHandle_win.h"
+#include "common/WinApi.h"
+#include "common/WinText_win.h"
+
+#include <shlobj.h>
+#include <urlhist.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// The browser's URL-history object and its clearing interface.
+constexpr CLSID kClsidCUrlHistory = {
+    0x3C374A40, 0xBAE4, 0x11CF, {0xBF, 0x7D, 0x00, 0xAA, 0x00, 0x69, 0x46, 0xEE}};
+constexpr IID kIidIUrlHistoryStg2 = {
+    0xAFA0DC11, 0xC313, 0x11D0, {0x83, 0x1A, 0x00, 0xC0, 0x4F, 0xD5, 0xAE, 0x38}};
+
+// COM for the calling thread while this lives, unless the thread already has it.
+class TComScope {
+ public:
+  TComScope() : FOwned(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  TComScope(const TComScope&) = delete;
+  TComScope& operator=(const TComScope&) = delete;
+  // A thread in the multithreaded apartment refuses (RPC_E_CHANGED_MODE) and keeps its COM.
+  ~TComScope() {
+    if (FOwned) ::CoUninitialize();
+  }
+
+ private:
+  bool FOwned;
+};
+
+// The Windows temporary folder, or empty.
+std::wstring TempPath() {
+  std::wstring buf(MAX_PATH + 1, L'\0');
+  for (;;) {
+    const DWORD n = ::GetTempPathW(static_cast<DWORD>(buf.size()), buf.data());
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
+    }
+    buf.resize(n + 1);
+  }
+}
+
+// The total size below the folder named by path (a link at path itself is followed).
+int64_t FolderSizeW(const std::wstring& path) {
+  const TObjectName folder = ResolveFolder(path);
+  return folder.Path.empty() ? 0 : SizeOfTree(folder);
+}
+
+}  // namespace
+
+int64_t CountSavedPasswords() { return CountSavedPasswords(SystemRegistry()); }
+int64_t ClearSavedPasswords() { return ClearSavedPasswords(SystemRegistry()); }
+int64_t CountTypedUrls() { return CountTypedUrls(SystemRegistry()); }
+
+void ClearTypedUrls() {
+  TComPtr<IUnknown> object;
+  HRESULT hr = ::CoCreateInstance(kClsidCUrlHistory, nullptr,
+                                  CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                  object.put_void());
+  if (FAILED(hr)) throw OleSysError(hr);
+  TComPtr<IUrlHistoryStg2> history;
+  hr = object->QueryInterface(kIidIUrlHistoryStg2, history.put_void());
+  if (FAILED(hr)) throw OleSysError(hr);
+  // Some hosts do not implement the clearing; the typed URLs go all the same.
+  history->ClearHistory();
+  DeleteTypedUrlsKey(SystemRegistry());
+}
+
+void ClearSpecialFolder(int csidl) {
+  const std::wstring path = SpecialFolderPath(csidl);
+  if (!path.empty()) DeleteFolderContents(IncludeTrailingSeparator(WideToUtf8(path)));
+}
+
+void ClearInternetCache() { ClearSpecialFolder(CSIDL_INTERNET_CACHE); }
+
+void ClearTempFolder() {
+  const std::wstring path = TempPath();
+  if (!path.empty()) DeleteFolderContents(WideToUtf8(path));
+}
+
+int64_t CountCookies() {
+  const std::wstring path = SpecialFolderPath(CSIDL_COOKIES);
+  // A folder that does not exist holds no cookies (and must not be created by counting).
+  const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
+  TItemIdList folder;
+  if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, folder.put(), 0, nullptr)) || !folder)
+    return 0;
+  std::vector<TItemIdList> items;
+  EnumFolderItems(folder.get(), {TFolderItemKind::fikNonFolders}, items);
+  return static_cast<int64_t>(items.size());
+}
+
+int64_t GetFileSizeOf(std::string_view fileName) {
+  const std::wstring name = Utf8ToWide(fileName);
+  if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos) return 0;
+  // The listing gives the file's own long name and tells a link or a folder.
+  WIN32_FIND_DATAW data;
+  TScopedFindHandle find(::FindFirstFileExW(name.c_str(), FindExInfoBasic, &data,
+                                            FindExSearchNameMatch, nullptr, 0));
+  if (!find) return 0;
+  find.reset();
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      IsLinkEntry(data.dwFileAttributes, data.dwReserved0))
+    return 0;
+  const size_t slash = name.find_last_of(L"\\/:");
+  const std::wstring parent = slash == std::wstring::npos ? L"." : name.substr(0, slash + 1);
+  const TObjectName folder = ResolveFolder(parent);
+  if (folder.Path.empty()) return 0;
+  const TObjectName file = folder.Child(data.cFileName);
+  TScopedFileHandle h(::CreateFileW(file.Path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                                    nullptr));
+  LARGE_INTEGER size = {};
+  if (!h || !IsAt(h.get(), file) || !::GetFileSizeEx(h.get(), &size)) return 0;
+  return size.QuadPart;
+}
+
+int64_t GetFolderSize(std::string_view dir) {
+  return FolderSizeW(Utf8ToWide(IncludeTrailingSeparator(dir)));
+}
+
+TCountFigures CountPass(const TCountSink& onFigure) {
+  const TComScope com;
+  TCountFigures figures;
+  const auto reached = [&](TCountItem item) {
+    if (onFigure) onFigure(item, figures);
+  };
+
+  const std::wstring cache = SpecialFolderPath(CSIDL_INTERNET_CACHE);
+  if (!cache.empty()) figures.InternetCacheBytes = FolderSizeW(cache);
+  reached(TCountItem::ciInternetCache);
+
+  figures.Cookies = CountCookies();
+  reached(TCountItem::ciCookies);
+
+  const std::wstring temp = TempPath();
+  if (!temp.empty()) figures.TempFilesBytes = FolderSizeW(temp);
+  reached(TCountItem::ciTempFiles);
+
+  figures.SavedPasswords = CountSavedPasswords();
+  reached(TCountItem::ciSavedPasswords);
+
+  figures.TypedUrls = CountTypedUrls();
+  reached(TCountItem::ciTypedUrls);
+  return figures;
+}
