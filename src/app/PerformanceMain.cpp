@@ -83,6 +83,18 @@ bool BootDefragEnabled(std::string_view text) {
   return !(text == "N" || text == "n" || SameText(text, "no"));
 }
 
+std::string SizeFigureText(int64_t bytes, char decimalSeparator) {
+  const long long hundredths = RoundHalfUp(static_cast<double>(bytes) / 1048576.0 * 100.0);
+  std::string text = std::to_string(hundredths / 100);
+  const long long fraction = hundredths % 100;
+  if (fraction != 0) {
+    text += decimalSeparator;
+    text += static_cast<char>('0' + fraction / 10);
+    if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+  }
+  return text + " MB";
+}
+
 long long RoundHalfUp(double x) { return static_cast<long long>(std::floor(x + 0.5)); }
 
 std::string UsedText(const TMemoryFigures& m, const std::string& used) {
@@ -224,6 +236,7 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
 
   suiImageButton1->OnClick = [this] { ActOptimizeExecute(); };
   suiImageButton7->OnClick = [this] { ActMemoryUsageCheckExecute(); };
+  suiImageButton2->OnClick = [this] { ActCacheOptimizationExecute(); };
   cbAutoOptimize->OnClick = [this] { cbAutoOptimizeClick(); };
   rgTimeSelect->OnClick = [this] { rgTimeSelectClick(); };
   btnApply->OnClick = [this] { ActApplyExecute(); };
@@ -283,7 +296,7 @@ void TfmPerformance::LoadState() {
   int level = 0;
   FPrivilege = (FPorts.UserPrivilege && FPorts.UserPrivilege(level)) ? level : 0;
   LoadSpeedOptions();
-  if (FPorts.StartCountPass) FPorts.StartCountPass();
+  StartCountPass();
   Timer1Timer();
   std::string info = kNoCache;
   const std::shared_ptr<IServiceLink> service = FPorts.Service ? FPorts.Service() : nullptr;
@@ -464,4 +477,70 @@ bool TfmSuggestForm::RunServiceCheck() {
   FPorts.ShowBox(false, kPerformanceCaption, text("Memory Usage Check"), verdict,
                     MessageBoxIcon::Information, MessageBoxButtons::OK);
   return true;
+}
+
+namespace {
+
+// The figure of a count with its unit; the blank stays outside the looked-up key, so that a
+// pack can translate "Records".
+std::string RecordsText(int64_t count, const std::string& records) {
+  return std::to_string(count) + " " + records;
+}
+
+}  // namespace
+
+void TfmPerformance::StartCountPass() {
+  if (FPorts.StartCountPass)
+    FPorts.StartCountPass([this](TCountItem item, const TCountFigures& figures) { ShowFigure(item, figures); });
+}
+
+void TfmPerformance::ShowFigure(TCountItem item, const TCountFigures& figures) {
+  auto size = [&](const std::optional<int64_t>& bytes) {
+    return bytes ? SizeFigureText(*bytes, FPorts.DecimalSeparator) : Text(kSection, "Unknown");
+  };
+  switch (item) {
+    case TCountItem::ciInternetCache:
+      lblTempFilesSize->SetText(size(figures.InternetCacheBytes));
+      break;
+    case TCountItem::ciCookies:
+      lblCookies->SetText(RecordsText(figures.Cookies, Text(kSection, "Records")));
+      break;
+    case TCountItem::ciTempFiles:
+      lblSysFilesSize->SetText(size(figures.TempFilesBytes));
+      break;
+    case TCountItem::ciSavedPasswords:
+      lblSavedPwd->SetText(RecordsText(figures.SavedPasswords, Text(kSection, "Records")));
+      break;
+    case TCountItem::ciTypedUrls:
+      break;  // no label of its own
+  }
+}
+
+void TfmPerformance::ActCacheOptimizationExecute() { ClearSelectedItems(); }
+
+void TfmPerformance::ClearSelectedItems() {
+  bool any = false;
+  for (TControl* box : cbDiskOpt) any = any || box->Checked();
+  if (!any || !FPorts.ShowBox) return;
+  if (FPorts.ShowBox(true, kPerformanceCaption, Text(kSection, "Disk Optimization"),
+                     Text(kSection, "This action cannot be undone. Continue?"), MessageBoxIcon::Warning,
+                     MessageBoxButtons::YesNo) != mrYes)
+    return;
+  if (FPorts.Pump) FPorts.Pump->ProcessMessages();
+  int64_t removed = 0;
+  {
+    TBusyCursor busy(FPorts);
+    auto run = [](const std::function<void()>& step) {
+      if (step) step();
+    };
+    if (cbDiskOpt[0]->Checked()) run(FPorts.ClearInternetCache);
+    if (cbDiskOpt[1]->Checked()) run(FPorts.ClearCookies);
+    if (FPorts.Sleep) FPorts.Sleep(1000);  // every time, whatever is ticked
+    if (cbDiskOpt[2]->Checked()) run(FPorts.ClearTempFolder);
+    if (cbDiskOpt[3]->Checked()) run(FPorts.EmptyRecycleBin);
+    if (cbDiskOpt[4]->Checked()) run(FPorts.ClearTypedUrls);
+    if (cbDiskOpt[5]->Checked() && FPorts.ClearSavedPasswords) removed = FPorts.ClearSavedPasswords();
+    StartCountPass();
+  }
+  lblSavedPwd->SetText(RecordsText(removed, Text(kSection, "Records")));
 }

@@ -3,6 +3,7 @@
 // and the memory usage check (portable; the window itself is PerformanceMain_win.cpp).
 #pragma once
 
+#include "common/CleanupAPI.h"
 #include "ui/BaseForms.h"
 #include "ui/MessageBox.h"
 
@@ -57,8 +58,21 @@ struct TPerformancePorts {
   IRawRegistry* Registry = nullptr;
   // The speed-tweak engine (gOptimizeIt); null when there is none.
   std::function<TOptimizeIt*()> OptimizeIt;
-  // Starts a count pass of the disk cleanup group.
-  std::function<void()> StartCountPass;
+  // Starts a count pass of the disk cleanup on a thread of its own; each figure comes back
+  // through onFigure on the window thread, and none once the window is gone.
+  std::function<void(TCountSink onFigure)> StartCountPass;
+  // The clearing of the disk cleanup's items, on the window thread.
+  std::function<void()> ClearInternetCache;
+  std::function<void()> ClearCookies;
+  std::function<void()> ClearTempFolder;
+  std::function<void()> EmptyRecycleBin;
+  std::function<void()> ClearTypedUrls;
+  // Deletes the saved passwords and gives how many there were.
+  std::function<int64_t()> ClearSavedPasswords;
+  // Waits on the window thread.
+  std::function<void(uint32_t ms)> Sleep;
+  // The decimal separator of the user's locale.
+  char DecimalSeparator = '.';
 };
 
 // The application title, the main window's caption.
@@ -74,6 +88,10 @@ inline constexpr const char* kBootDefragValue = "Enable";
 // The warning a user other than an administrator gets on applying the speed switches.
 inline constexpr const char* kSpeedAdminOnlyText =
     "Speed optimization can be operated by users with Administrator privileges only.";
+
+// A size figure of the disk cleanup: bytes in MiB with the pattern "0.##" (up to two decimals,
+// halves up, trailing zeros and a bare separator dropped) and " MB".
+std::string SizeFigureText(int64_t bytes, char decimalSeparator);
 
 // "#0": x rounded to the nearest whole number, halves up.
 long long RoundHalfUp(double x);
@@ -114,6 +132,13 @@ class TfmPerformance : public TfmBaseForm {
   // A key released anywhere in the window (it sees keys before its controls): F1 opens help.
   void FormKeyUp(unsigned key);
   void ActMemoryUsageCheckExecute();
+  // Starts a count pass whose figures fill the disk cleanup's labels.
+  void StartCountPass();
+  // Shows one figure of a count pass in its label.
+  void ShowFigure(TCountItem item, const TCountFigures& figures);
+  // The "Clear" button: asks, then clears the ticked items in their fixed order.
+  void ActCacheOptimizationExecute();
+  void ClearSelectedItems();
   // Marks a changed speed switch: Apply becomes available.
   void SpeedOptionChanged();
   // The change handlers of the five speed switches.

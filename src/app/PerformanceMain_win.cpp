@@ -2,6 +2,7 @@
 
 #include "app/AppIdentity.h"
 #include "common/GenericNetAPI.h"
+#include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
 #include "help/hh_funcs_win.h"
 #include "common/RawRegistry.h"
@@ -11,11 +12,64 @@
 #include "ui/About_win.h"
 #include "ui/WindowProc_win.h"
 
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <thread>
+#include <utility>
+
 namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
+// Figures of a count pass wait in the mailbox.
+constexpr UINT kFiguresWaiting = WM_APP + 1;
+
+std::atomic<int> gRunningCountPasses{0};
+
+// One count pass (TCountThread): measures on a thread of its own and hands each figure to the
+// window thread through the mailbox. Nobody waits for it; a pass still running when the
+// program ends is abandoned.
+void StartCountThread(std::shared_ptr<TFigureMailbox> mailbox) {
+  ++gRunningCountPasses;
+  std::thread([mailbox] {
+    try {
+      CountPass([&](TCountItem item, const TCountFigures& figures) { mailbox->Post(item, figures); });
+    } catch (const std::exception& e) {
+      // The figures not yet shown keep their texts.
+      WriteLog(std::string("[TCountThread] ") + e.what());
+    }
+    --gRunningCountPasses;
+  }).detach();
+}
 
 }  // namespace
+
+int RunningCountPasses() noexcept { return gRunningCountPasses.load(); }
+
+void TFigureMailbox::Post(TCountItem item, const TCountFigures& figures) {
+  std::lock_guard lock(FLock);
+  if (FClosed) return;
+  FFigures.push_back({item, figures});
+  if (FWindow) ::PostMessageW(FWindow, kFiguresWaiting, 0, 0);
+}
+
+std::deque<TFigureMailbox::TFigure> TFigureMailbox::Take() {
+  std::lock_guard lock(FLock);
+  return std::exchange(FFigures, {});
+}
+
+void TFigureMailbox::Open(HWND window) {
+  std::lock_guard lock(FLock);
+  FWindow = window;
+  if (FWindow && !FFigures.empty()) ::PostMessageW(FWindow, kFiguresWaiting, 0, 0);
+}
+
+void TFigureMailbox::Close() {
+  std::lock_guard lock(FLock);
+  FClosed = true;
+  FWindow = nullptr;
+  FFigures.clear();
+}
 
 bool ReadMemoryFigures(TMemoryFigures& figures) {
   MEMORYSTATUSEX status{};
@@ -54,6 +108,21 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   p.MachineType = [] { return GetMachineType(); };
   p.Registry = &SystemRegistry();
   p.OptimizeIt = [] { return gOptimizeIt.get(); };
+  // The figures of the passes started during creation wait until the window exists.
+  p.StartCountPass = [this](TCountSink onFigure) {
+    FOnFigure = std::move(onFigure);
+    StartCountThread(FMailbox);
+  };
+  p.ClearInternetCache = [] { ::ClearInternetCache(); };
+  p.ClearCookies = [] { ClearSpecialFolder(CSIDL_COOKIES); };
+  p.ClearTempFolder = [] { ::ClearTempFolder(); };
+  p.EmptyRecycleBin = [this] { ::SHEmptyRecycleBinW(Handle(), nullptr, SHERB_NOCONFIRMATION); };
+  p.ClearTypedUrls = [] { ::ClearTypedUrls(); };
+  p.ClearSavedPasswords = [] { return ::ClearSavedPasswords(); };
+  p.Sleep = [](uint32_t ms) { ::Sleep(ms); };
+  wchar_t separator[4] = {};
+  if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4) > 0 && separator[0] < 128)
+    p.DecimalSeparator = static_cast<char>(separator[0]);
   FModel = std::make_unique<TfmPerformance>(std::move(p));
   try {
     FModel->FormCreate();
@@ -70,9 +139,11 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     if (msg.message == WM_KEYUP) FModel->FormKeyUp(static_cast<unsigned>(msg.wParam));
   };
   if (Handle()) ::SetTimer(Handle(), kTimer1, 1000, nullptr);
+  FMailbox->Open(Handle());
 }
 
 TPerformanceWindow::~TPerformanceWindow() {
+  FMailbox->Close();
   if (Handle()) ::KillTimer(Handle(), kTimer1);
   FWindow.reset();
 }
@@ -91,6 +162,11 @@ LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& hand
         return 0;
       }
       break;
+    case kFiguresWaiting:
+      handled = true;
+      for (const TFigureMailbox::TFigure& f : FMailbox->Take())
+        if (FOnFigure) FOnFigure(f.Item, f.Figures);
+      return 0;
     case WM_SETCURSOR:
       if (FBusy) {
         handled = true;
@@ -115,7 +191,9 @@ LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& hand
       }
       break;
     case WM_DESTROY:
-      // Closing the main window ends the application; nothing is applied.
+      // Closing the main window ends the application; nothing is applied. Figures still on
+      // their way are dropped.
+      FMailbox->Close();
       ::PostQuitMessage(0);
       break;
     default:

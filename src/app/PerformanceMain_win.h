@@ -6,7 +6,38 @@
 #include "common/WinApi.h"
 #include "ui/WinForm_win.h"
 
+#include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
+
+// Where the count passes leave their figures for the window thread: a pass adds a figure and
+// wakes the window with a message; the window takes the figures out. Figures wait while the
+// window is being made; once it is closed they are dropped.
+class TFigureMailbox {
+ public:
+  struct TFigure {
+    TCountItem Item;
+    TCountFigures Figures;
+  };
+  // Adds a figure and wakes the window, unless the window is closed.
+  void Post(TCountItem item, const TCountFigures& figures);
+  // Takes every figure that waits.
+  std::deque<TFigure> Take();
+  // The window to wake from now on; figures that wait already wake it at once.
+  void Open(HWND window);
+  // The window is gone: later figures are dropped.
+  void Close();
+
+ private:
+  std::mutex FLock;
+  std::deque<TFigure> FFigures;
+  HWND FWindow = nullptr;
+  bool FClosed = false;
+};
+
+// Count passes still running; the process ends without waiting for them.
+int RunningCountPasses() noexcept;
 
 class TPerformanceWindow {
  public:
@@ -28,6 +59,8 @@ class TPerformanceWindow {
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled);
 
   HWND FAppWindow;
+  std::shared_ptr<TFigureMailbox> FMailbox = std::make_shared<TFigureMailbox>();
+  TCountSink FOnFigure;
   std::unique_ptr<TfmPerformance> FModel;
   std::unique_ptr<TWinForm> FWindow;
   bool FBusy = false;

@@ -100,6 +100,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   } catch (const std::exception& e) {
     ShowTopLevelError(e);
   }
+  // A count pass still measuring is abandoned: the process ends at once, before the objects
+  // that pass reads (folders, log, registry) go away under it.
+  if (RunningCountPasses() > 0) ::ExitProcess(static_cast<UINT>(rc));
   modules.FinalizeAll();
   return rc;
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 inline constexpr uint64_t kMiB = 1024ull * 1024;
@@ -72,6 +73,20 @@ struct TWindowFixture {
   std::unique_ptr<TOptimizeIt> Engine =
       std::make_unique<TOptimizeIt>("C:\\Program\\", Counted, Files);
   std::unique_ptr<TfmPerformance> Window;
+  // What the disk holds for the count passes, and what the clearing did, in order.
+  TCountFigures Disk;
+  std::vector<std::string> Cleared;
+  bool TypedUrlsFail = false;
+  std::vector<TCountSink> PendingPasses;
+
+  // Runs the count passes started so far, each handing over its figures in order.
+  void RunCountPasses() {
+    std::vector<TCountSink> passes = std::exchange(PendingPasses, {});
+    for (const TCountSink& sink : passes)
+      for (TCountItem item : {TCountItem::ciInternetCache, TCountItem::ciCookies, TCountItem::ciTempFiles,
+                              TCountItem::ciSavedPasswords, TCountItem::ciTypedUrls})
+        sink(item, Disk);
+  }
 
   TWindowFixture() {
     TPerformancePorts p;
@@ -102,6 +117,22 @@ struct TWindowFixture {
     p.MachineType = [] { return 1; };
     p.Registry = &Counted;
     p.OptimizeIt = [this] { return Engine.get(); };
+    // Count passes run when the test lets them (RunCountPasses), as a thread would later.
+    p.StartCountPass = [this](TCountSink sink) { PendingPasses.push_back(std::move(sink)); };
+    p.ClearInternetCache = [this] { Cleared.push_back("cache"); };
+    p.ClearCookies = [this] { Cleared.push_back("cookies"); };
+    p.ClearTempFolder = [this] { Cleared.push_back("temp"); };
+    p.EmptyRecycleBin = [this] { Cleared.push_back("recycle"); };
+    p.ClearTypedUrls = [this] {
+      if (TypedUrlsFail) throw Exception("Class not registered");
+      Cleared.push_back("urls");
+      Disk.TypedUrls = 0;
+    };
+    p.ClearSavedPasswords = [this] {
+      Cleared.push_back("passwords");
+      return std::exchange(Disk.SavedPasswords, 0);
+    };
+    p.Sleep = [this](uint32_t ms) { Cleared.push_back("pause " + std::to_string(ms)); };
     Window = std::make_unique<TfmPerformance>(std::move(p));
   }
   // Creates the window with the schedule answer given.
