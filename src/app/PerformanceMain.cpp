@@ -1,12 +1,16 @@
 #include "app/PerformanceMain.h"
 
+#include "common/Errors.h"
+#include "common/Settings.h"
 #include "common/SystemPorts.h"
 #include "common/TextUtil.h"
 #include "i18n/TranslateST.h"
+#include "optimize/OptimizeIt.h"
 #include "service/CommaList.h"
 #include "service/tcpClient.h"
 #include "ui/PictureIds.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -51,7 +55,33 @@ long long NumberOr(std::string_view text, long long fallback) {
   return *end == '\0' ? v : fallback;
 }
 
+// A stored switch state: on when the item reads as a whole number other than 0.
+bool StoredStateOn(std::string_view item) {
+  const std::string_view t = TrimBlanks(item);
+  int32_t value = 0;
+  const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value, 10);
+  return !t.empty() && ec == std::errc() && end == t.data() + t.size() && value != 0;
+}
+
+// The engine's operations behind the switches (switch 4 is the boot defragmentation option).
+struct TSpeedOperation {
+  void (TOptimizeIt::*On)();
+  void (TOptimizeIt::*Off)();
+};
+constexpr TSpeedOperation kSpeedOperations[5] = {
+    {&TOptimizeIt::ApplyTurboStartup, &TOptimizeIt::UndoTurboStartup},
+    {&TOptimizeIt::ApplyTurboShutdown, &TOptimizeIt::UndoTurboShutdown},
+    {&TOptimizeIt::ApplyPerformanceEnhancement, &TOptimizeIt::UndoPerformanceEnhancement},
+    {nullptr, nullptr},
+    {&TOptimizeIt::ApplyNetworkBooster, &TOptimizeIt::UndoNetworkBooster},
+};
+constexpr int kBootDefragSwitch = 3;
+
 }  // namespace
+
+bool BootDefragEnabled(std::string_view text) {
+  return !(text == "N" || text == "n" || SameText(text, "no"));
+}
 
 long long RoundHalfUp(double x) { return static_cast<long long>(std::floor(x + 0.5)); }
 
@@ -116,11 +146,11 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   Label1->Transparent = true;
   rgTimeSelect = &suiGroupBox1->AddChild(TControlKind::RadioGroup, "rgTimeSelect", {72, 26, 145, 79});
   rgTimeSelect->SetItems({"5 minutes", "30 minutes", "1 hour"});
-  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {8, 120, 118, 15});
+  lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {6, 120, 118, 15});
   lbUsed->SetText("Used: 94 MB");
   lbUsed->Transparent = true;
   lbUsed->AutoSize = true;
-  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {128, 120, 117, 15});
+  lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {130, 120, 117, 15});
   lbFree->SetText("Free: 94 MB");
   lbFree->Alignment = TAlignment::Right;
   lbFree->Transparent = true;
@@ -154,17 +184,21 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   lblSavedPwd = figure("lblSavedPwd", "0 Records");
   suiImageButton2 = imageButton(*suiGroupBox2, "suiImageButton2", "Clear", {8, 168, 105, 24});
 
-  // Speed Optimization: the switches; applying them comes with their own group.
+  // Speed Optimization: the switches, applied by ApplySpeedOptions.
   suiGroupBox3 = &body.AddChild(TControlKind::GroupBox, "suiGroupBox3", {448, 383, 337, 142});
   suiGroupBox3->SetText("Speed Optimization");
   const char* speed[] = {"Turbo Startup", "Turbo Shutdown", "Performance Enhancement",
                          "Disk Defragmentation", "Network Booster"};
+  void (TfmPerformance::*speedClick[])() = {
+      &TfmPerformance::cbSpeedOpt1Click, &TfmPerformance::cbSpeedOpt2Click,
+      &TfmPerformance::cbSpeedOpt3Click, &TfmPerformance::cbSpeedOpt4Click,
+      &TfmPerformance::cbSpeedOpt5Click};
   for (int i = 0; i < 5; ++i) {
     cbSpeedOpt[i] = &suiGroupBox3->AddChild(TControlKind::CheckBox, "cbSpeedOpt" + std::to_string(i + 1),
                                             {8, 0, 250, 17});
     cbSpeedOpt[i]->SetText(speed[i]);
     cbSpeedOpt[i]->TabStop = true;
-    cbSpeedOpt[i]->OnClick = [this] { SpeedOptionChanged(); };
+    cbSpeedOpt[i]->OnClick = [this, click = speedClick[i]] { (this->*click)(); };
   }
 
   // Memory Usage Check.
@@ -248,7 +282,7 @@ void TfmPerformance::FormCreate() {
 void TfmPerformance::LoadState() {
   int level = 0;
   FPrivilege = (FPorts.UserPrivilege && FPorts.UserPrivilege(level)) ? level : 0;
-  if (FPorts.LoadSpeedOptions) FPorts.LoadSpeedOptions();
+  LoadSpeedOptions();
   if (FPorts.StartCountPass) FPorts.StartCountPass();
   Timer1Timer();
   std::string info = kNoCache;
@@ -310,6 +344,56 @@ void TfmPerformance::SpeedOptionChanged() {
   EnableImageButton(*btnApply);
 }
 
+void TfmPerformance::LoadSpeedOptions() {
+  // Without a registry nothing is stored: every switch off, switch 4 as a missing option says.
+  auto machineSetting = [&](const char* name, const char* key) {
+    return FPorts.Registry ? ReadSetting(*FPorts.Registry, name, false, key) : std::string();
+  };
+  std::vector<std::string> items =
+      TCommaList::Parse(machineSetting(kSpeedStatesValue, kProductKey)).Items();
+  items.resize(5, "0");
+  for (size_t i = 0; i < 5; ++i) cbSpeedOpt[i]->SetChecked(StoredStateOn(items[i]));
+  // The system's own option, not the stored state, tells whether boot defragmentation is on.
+  cbSpeedOpt[kBootDefragSwitch]->SetChecked(
+      BootDefragEnabled(machineSetting(kBootDefragValue, kBootDefragKey)));
+}
+
+void TfmPerformance::ApplySpeedOptions() {
+  if (!FSpeedChanged) return;
+  if (FPrivilege == 2) {
+    TOptimizeIt* engine = FPorts.OptimizeIt ? FPorts.OptimizeIt() : nullptr;
+    if (!engine || !FPorts.Registry)
+      throw Exception("The speed settings cannot be changed on this computer.");
+    // Every switch, changed or not, from top to bottom; an error leaves the rest undone and
+    // the change pending.
+    for (int i = 0; i < 5; ++i) {
+      const bool on = cbSpeedOpt[i]->Checked();
+      if (i == kBootDefragSwitch) {
+        WriteSetting(*FPorts.Registry, kBootDefragValue, on ? "Y" : "N", false, kBootDefragKey);
+      } else {
+        const TSpeedOperation& operation = kSpeedOperations[static_cast<size_t>(i)];
+        (engine->*(on ? operation.On : operation.Off))();
+      }
+    }
+    SaveSpeedOptions();
+  } else {
+    if (FPorts.ShowBox)
+      FPorts.ShowBox(true, kPerformanceCaption, Caption(), Text(kSection, kSpeedAdminOnlyText),
+                     MessageBoxIcon::Warning, MessageBoxButtons::OK);
+    LoadSpeedOptions();
+  }
+  FSpeedChanged = false;
+  DisableImageButton(*btnApply);
+}
+
+void TfmPerformance::SaveSpeedOptions() {
+  std::string states;
+  for (int i = 0; i < 5; ++i)
+    states += std::string(i == 0 ? "" : ",") + (cbSpeedOpt[i]->Checked() ? "1" : "0");
+  if (FPorts.Registry)
+    WriteSetting(*FPorts.Registry, kSpeedStatesValue, states, false, kProductKey);
+}
+
 void TfmPerformance::ApplySchedule() {
   if (!FScheduleChanged) return;
   TCommaList list;
@@ -326,7 +410,7 @@ void TfmPerformance::ApplySchedule() {
 
 void TfmPerformance::ActApplyExecute() {
   ApplySchedule();
-  if (FPorts.ApplySpeedOptions) FPorts.ApplySpeedOptions();
+  ApplySpeedOptions();
 }
 
 void TfmPerformance::ActOKExecute() {

@@ -14,6 +14,8 @@
 
 class IServiceLink;
 class IMessagePump;
+class IRawRegistry;
+class TOptimizeIt;
 
 // The physical memory status: the system's load in percent and the byte counts.
 struct TMemoryFigures {
@@ -51,14 +53,27 @@ struct TPerformancePorts {
   std::function<void()> Close;
   // The product family's machine type (1 notebook, 2 other).
   std::function<int()> MachineType;
-  // The groups of the speed switches and of the disk cleanup.
-  std::function<void()> LoadSpeedOptions;
-  std::function<void()> ApplySpeedOptions;
+  // The machine's registry: the stored speed switch states and the boot defragmentation option.
+  IRawRegistry* Registry = nullptr;
+  // The speed-tweak engine (gOptimizeIt); null when there is none.
+  std::function<TOptimizeIt*()> OptimizeIt;
+  // Starts a count pass of the disk cleanup group.
   std::function<void()> StartCountPass;
 };
 
 // The application title, the main window's caption.
 inline constexpr const char* kPerformanceCaption = "Quor eBrisko Management";
+
+// The product's key (machine root) and its value holding the speed switch states last applied:
+// a comma list of five "1" or "0" items, one per switch from top to bottom.
+inline constexpr const char* kProductKey = "\\Software\\Quor\\eBrisko";
+inline constexpr const char* kSpeedStatesValue = "Optimization";
+// The system's boot-time defragmentation option (machine root): "Y" or "N".
+inline constexpr const char* kBootDefragKey = "\\SOFTWARE\\Microsoft\\Dfrg\\BootOptimizeFunction";
+inline constexpr const char* kBootDefragValue = "Enable";
+// The warning a user other than an administrator gets on applying the speed switches.
+inline constexpr const char* kSpeedAdminOnlyText =
+    "Speed optimization can be operated by users with Administrator privileges only.";
 
 // "#0": x rounded to the nearest whole number, halves up.
 long long RoundHalfUp(double x);
@@ -68,6 +83,9 @@ std::string UsedText(const TMemoryFigures& m, const std::string& used);
 std::string FreeText(const TMemoryFigures& m, const std::string& free);
 // Whether a text reads as a true boolean: "True" in any case or a number other than 0.
 bool ReadsAsTrueBoolean(std::string_view text);
+// Whether the boot defragmentation option's text means on: everything but "N", "n" and "no" in
+// any letter case (a missing or empty value is on).
+bool BootDefragEnabled(std::string_view text);
 // Whether the memory usage answer advises an upgrade: count > 1000, 3 * "60" > 2 * count
 // and 3 * "80" > count, each read from the comma list (0 when missing or not a number).
 bool UpgradeAdvised(const std::string& answer);
@@ -98,6 +116,22 @@ class TfmPerformance : public TfmBaseForm {
   void ActMemoryUsageCheckExecute();
   // Marks a changed speed switch: Apply becomes available.
   void SpeedOptionChanged();
+  // The change handlers of the five speed switches.
+  void cbSpeedOpt1Click() { SpeedOptionChanged(); }
+  void cbSpeedOpt2Click() { SpeedOptionChanged(); }
+  void cbSpeedOpt3Click() { SpeedOptionChanged(); }
+  void cbSpeedOpt4Click() { SpeedOptionChanged(); }
+  void cbSpeedOpt5Click() { SpeedOptionChanged(); }
+  // Sets the five speed switches from the stored states, switch 4 from the system's boot
+  // defragmentation option.
+  void LoadSpeedOptions();
+  // When a switch was changed: for an administrator applies or undoes every switch from top to
+  // bottom and stores the states; for anyone else shows the warning and loads the stored
+  // states back. An error of the engine or the registry ends it there and leaves the change
+  // pending (Apply stays enabled).
+  void ApplySpeedOptions();
+  // Stores the five switch states.
+  void SaveSpeedOptions();
 
   int32_t FPrivilege = 0;
   bool FScheduleChanged = false;

@@ -4,7 +4,9 @@
 #include "common/GenericNetAPI.h"
 #include "common/MessagePump_win.h"
 #include "help/hh_funcs_win.h"
+#include "common/RawRegistry.h"
 #include "i18n/StringTable.h"
+#include "optimize/OptimizeIt.h"
 #include "service/ConnectService.h"
 #include "ui/About_win.h"
 #include "ui/WindowProc_win.h"
@@ -50,6 +52,8 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     if (HWND hwnd = Handle()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
   };
   p.MachineType = [] { return GetMachineType(); };
+  p.Registry = &SystemRegistry();
+  p.OptimizeIt = [] { return gOptimizeIt.get(); };
   FModel = std::make_unique<TfmPerformance>(std::move(p));
   try {
     FModel->FormCreate();

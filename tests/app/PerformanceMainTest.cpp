@@ -1,95 +1,10 @@
-#include "app/PerformanceMain.h"
+#include "app/PerformanceFixture.h"
 
 #include "common/Errors.h"
-#include "fakes/FakePump.h"
-#include "service/tcpClient.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 namespace {
-
-constexpr uint64_t kMiB = 1024ull * 1024;
-
-// Records every GetInfo and answers from a table by item.
-class TFakeLink final : public IServiceLink {
- public:
-  void AvaliableSensors(std::string&) override {}
-  void DisableAlert(const std::string&) override {}
-  void EnableAlert(const std::string&, float, float) override {}
-  std::string GetField(const std::string&, const std::string&, const std::string&) override { return {}; }
-  void GetInfo(const std::string& module, const std::string& item, std::string& info) override {
-    Calls.push_back(module + "|" + item + "|" + info);
-    if (Fail) throw Exception("Connection refused.");
-    info = Answers.count(item) ? Answers[item] : std::string();
-  }
-  void IsAlertEnabled(const std::string&, int16_t&) override {}
-  void Subscribe(int32_t&) override {}
-  void Unsubscribe(int32_t) override {}
-  void WaitAlert(int32_t, int32_t&, uint8_t&, std::string&) override {}
-  bool IsConnected() override { return true; }
-
-  std::vector<std::string> Calls;
-  std::map<std::string, std::string> Answers;
-  bool Fail = false;
-};
-
-struct TBox {
-  std::string Title, Text;
-  MessageBoxIcon Icon;
-  MessageBoxButtons Buttons;
-};
-
-// A main window on fakes: the service, the memory status, the cursor and the boxes.
-struct TWindowFixture {
-  std::shared_ptr<TFakeLink> Link = std::make_shared<TFakeLink>();
-  TMemoryFigures Memory{63, 1024 * kMiB, 384 * kMiB};
-  TScreenCursor Cursor = TScreenCursor::Other;
-  std::vector<TScreenCursor> CursorLog;
-  std::vector<TBox> Boxes;
-  uint16_t BoxAnswer = mrYes;
-  int Closes = 0, Helps = 0, Abouts = 0, SpeedApplies = 0;
-  TFakePump Pump;
-  std::unique_ptr<TfmPerformance> Window;
-
-  TWindowFixture() {
-    TPerformancePorts p;
-    p.Service = [this] { return std::static_pointer_cast<IServiceLink>(Link); };
-    p.MemoryStatus = [this](TMemoryFigures& m) {
-      m = Memory;
-      return true;
-    };
-    p.UserPrivilege = [](int& level) {
-      level = 2;
-      return true;
-    };
-    p.GetCursor = [this] { return Cursor; };
-    p.SetCursor = [this](TScreenCursor c) {
-      Cursor = c;
-      CursorLog.push_back(c);
-    };
-    p.Pump = &Pump;
-    p.ShowBox = [this](bool, const std::string&, const std::string& title, const std::string& text,
-                          MessageBoxIcon icon, MessageBoxButtons buttons) {
-      Boxes.push_back({title, text, icon, buttons});
-      return buttons == MessageBoxButtons::YesNo ? BoxAnswer : mrOk;
-    };
-    p.ShowHelp = [this] { ++Helps; };
-    p.ShowAbout = [this] { ++Abouts; };
-    p.Close = [this] { ++Closes; };
-    p.MachineType = [] { return 1; };
-    p.ApplySpeedOptions = [this] { ++SpeedApplies; };
-    Window = std::make_unique<TfmPerformance>(std::move(p));
-  }
-  // Creates the window with the schedule answer given.
-  TfmPerformance& Create(const std::string& schedule = {}) {
-    Link->Answers["optimi.free.getconf"] = schedule;
-    Window->FormCreate();
-    Link->Calls.clear();
-    return *Window;
-  }
-};
 
 TEST(PerformanceMain, GaugeFiguresRoundHalvesUpOnExactCounts) {
   struct {
@@ -148,7 +63,6 @@ TEST(PerformanceMain, TickingAndUntickingSendTheScheduleOnApply) {
   EXPECT_EQ(f.Link->Calls, (std::vector<std::string>{
                                "module.optimize|optimi.free.setconf|nocache=true,Enabled=-1,Period=60"}));
   EXPECT_FALSE(w.btnApply->Enabled());
-  EXPECT_EQ(f.SpeedApplies, 1);
 
   f.Link->Calls.clear();
   w.rgTimeSelect->ClickItem(1);
@@ -166,13 +80,13 @@ TEST(PerformanceMain, ApplyAndOkSendOnlyWhatChanged) {
   w.btnOK->Click();
   EXPECT_TRUE(f.Link->Calls.empty());
   EXPECT_EQ(f.Closes, 1);
-  EXPECT_EQ(f.SpeedApplies, 0);
-  // A speed switch alone: Apply sends nothing to the service.
+  EXPECT_EQ(f.Counted.Changes, 0);
+  // A speed switch alone: Apply sends nothing to the service and applies the switches.
   w.cbSpeedOpt[4]->Click();
   EXPECT_TRUE(w.btnApply->Enabled());
   w.btnOK->Click();
   EXPECT_TRUE(f.Link->Calls.empty());
-  EXPECT_EQ(f.SpeedApplies, 1);
+  EXPECT_EQ(f.Registry.Value("HKLM\\Software\\Quor\\eBrisko", "Optimization")->Data, "0,0,0,1,1");
   EXPECT_EQ(f.Closes, 2);
   w.btnCancel->Click();
   EXPECT_EQ(f.Closes, 3);

@@ -39,6 +39,10 @@ bool TDriverProcess::WaitExit(int timeoutMs) {
   return !FProcess || ::WaitForSingleObject(FProcess.get(), static_cast<DWORD>(timeoutMs)) == WAIT_OBJECT_0;
 }
 
+bool TDriverProcess::WaitInputIdle(int timeoutMs) const {
+  return FProcess && ::WaitForInputIdle(FProcess.get(), static_cast<DWORD>(timeoutMs)) == 0;
+}
+
 bool TDriverProcess::Running() const {
   return FProcess && ::WaitForSingleObject(FProcess.get(), 0) == WAIT_TIMEOUT;
 }

@@ -25,6 +25,9 @@ class TDriverProcess {
   unsigned long ExitCode() const;
   // The process id.
   unsigned long Pid() const noexcept { return FPid; }
+  // Waits up to timeoutMs until the process first waits for input (its start-up, the
+  // libraries it imports included, is done); true when it did.
+  bool WaitInputIdle(int timeoutMs) const;
   // Ends the process at once.
   void Kill();
 
