@@ -243,8 +243,10 @@ TEST_F(SetupE2E, InstallApplyUpgradeAndAnUninstallThatPutsEveryValueBack) {
 
     // An upgrade over the running installation (no /LANG=: the language stays).
     PutValue(reg, HKLM, kProductKey, "Version", Sz("0.9.0.0"));
+    { std::ofstream(fs::path(Utf8ToWide(dir + "msgbox.skn")), std::ios::binary) << "old"; }
     ASSERT_EQ(RunSetup("/S"), 0);
     EXPECT_TRUE(app.Process.WaitExit(10000)) << "the running program was not closed";
+    EXPECT_EQ(FileText(dir + "msgbox.skn"), FileText(TestBinDir() + "msgbox.skn"));
     EXPECT_EQ(FileText(dir + kRestoreFileName), restoreFile);
     EXPECT_EQ(FileText(dir + kChangedFileName), changedFile);
     EXPECT_EQ(Machine(kProductKey, kSpeedStatesValue), states);
