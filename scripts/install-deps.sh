@@ -11,6 +11,7 @@ PACKAGES=(
   librsvg2-bin                               # pictures: SVG sources to bitmaps
   gcab cabextract perl                       # language packs and their checks
   fp-utils                                   # chmcmd builds the help files
+  nsis                                       # makensis builds the setup program
   clang libclang-rt-14-dev                   # fuzzers
 )
 missing=()

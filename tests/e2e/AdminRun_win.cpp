@@ -46,8 +46,13 @@ std::string PrepareAdministratorCopy() {
   for (const char* file : {"eBrisko.exe", "ServiceControl.dll", "msgbox.skn"})
     fs::copy_file(bin / file, dir / file);
   fs::copy(bin / "Resources", dir / "Resources", fs::copy_options::recursive);
-  fs::copy_file(bin / ".." / "standin" / "netapi32.dll", dir / "netapi32.dll");
+  PlaceStandIn(AdministratorDir());
   return AdministratorDir();
+}
+
+void PlaceStandIn(const std::string& folder) {
+  fs::copy_file(PathOf(TestBinDir()) / ".." / "standin" / "netapi32.dll",
+                PathOf(folder) / "netapi32.dll", fs::copy_options::overwrite_existing);
 }
 
 void RemoveAdministratorCopy() {
@@ -60,11 +65,15 @@ std::string AdministratorProgram() { return AdministratorDir() + "eBrisko.exe"; 
 TDriverProcess StartAsAdministrator(const std::string& args) {
   if (!fs::exists(PathOf(AdministratorProgram())))
     throw std::runtime_error("no administrator copy at " + AdministratorDir());
+  return StartProgramAsAdministrator(AdministratorProgram(), args);
+}
+
+TDriverProcess StartProgramAsAdministrator(const std::string& program, const std::string& args) {
   // Native first, then Wine's own: only a program with the stand-in beside it (this copy)
   // loads it, so the override harms no other start even while it is set.
   TRegistryGuard guard({{true, kOverridesKey, kOverrideName}});
   PutOverride("native,builtin");
-  TDriverProcess process = TDriverProcess::Start(AdministratorProgram(), args);
+  TDriverProcess process = TDriverProcess::Start(program, args);
   // The library is chosen while the program loads its imports, before it first waits for
   // input; a program that ends before that has made its choice as well.
   process.WaitInputIdle(30000);

@@ -17,3 +17,7 @@ std::string AdministratorProgram();
 // Starts the administrator's copy with args and returns once its start-up has loaded the
 // stand-in; the prefix's settings are back as they were when the call returns.
 TDriverProcess StartAsAdministrator(const std::string& args = {});
+// Puts the stand-in into folder (with trailing "\"), beside a program found there.
+void PlaceStandIn(const std::string& folder);
+// StartAsAdministrator for the program eBrisko.exe in another folder that holds the stand-in.
+TDriverProcess StartProgramAsAdministrator(const std::string& program, const std::string& args = {});
