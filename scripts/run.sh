@@ -24,7 +24,9 @@ machine_type=desktop
 compgen -G "/sys/class/power_supply/BAT*" >/dev/null && machine_type=notebook
 reg_default 'HKLM\Software\Quor\eCentrio' Language "${QB_LANGUAGE:-English}"
 reg_default 'HKLM\Software\Quor\eCentrio' Type "$machine_type"
-reg_default 'HKLM\Software\Quor\eBrisko' Version "1.0"
+# The product's version, as the version resource and the setup program write it.
+version=$(sed -n 's/^project(eBrisko VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt").0
+reg_default 'HKLM\Software\Quor\eBrisko' Version "$version"
 
 # The companion service, installed in the prefix's service manager and started.
 quiet wine "$bin/KLService.exe" --install || true
