@@ -1,0 +1,275 @@
+// The "Disk Optimization" group as its user meets it: the figures of the count pass, the
+// question, the clearing of typed URLs and saved passwords, a count pass that touches nothing,
+// and a window closed while a pass still runs.
+#include "common/ScopedHandle_win.h"
+#include "common/WinText_win.h"
+#include "e2e/Driver_win.h"
+#include "e2e/ServiceEnvironment_win.h"
+
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+
+namespace {
+
+const std::string kTitle = "Quor eBrisko Management";
+const wchar_t kPasswordsKey[] = L"Software\\Microsoft\\Internet Explorer\\IntelliForms\\SPW";
+const wchar_t kTypedUrlsKey[] = L"Software\\Microsoft\\Internet Explorer\\TypedURLs";
+
+std::wstring InternetCacheDir() {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_INTERNET_CACHE | CSIDL_FLAG_CREATE, nullptr, 0, path);
+  return path;
+}
+
+// Deletes what a folder holds (the test's own fixture clean-up, not the program's).
+void EmptyFolder(const std::wstring& dir) {
+  WIN32_FIND_DATAW fd;
+  TScopedFindHandle find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
+  if (!find) return;
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = dir + L"\\" + name;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) EmptyFolder(path);
+      ::RemoveDirectoryW(path.c_str());
+    } else {
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(path.c_str());
+    }
+  } while (::FindNextFileW(find.get(), &fd));
+}
+
+void WriteFileOfSize(const std::wstring& path, int64_t bytes) {
+  TScopedFileHandle f(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(f.valid());
+  std::string chunk(65536, 'x');
+  for (int64_t left = bytes; left > 0; left -= static_cast<int64_t>(chunk.size())) {
+    DWORD written = 0;
+    ::WriteFile(f.get(), chunk.data(), static_cast<DWORD>(std::min<int64_t>(left, chunk.size())), &written, nullptr);
+  }
+}
+
+// Puts count saved passwords (count 0: no key at all).
+void SetSavedPasswords(int count) {
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kPasswordsKey);
+  if (count == 0) return;
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kPasswordsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+  TScopedRegKey owned(key);
+  for (int i = 0; i < count; ++i) {
+    const std::wstring name = L"site" + std::to_wstring(i);
+    const BYTE data[4] = {1, 2, 3, static_cast<BYTE>(i)};
+    ::RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data, sizeof data);
+  }
+}
+
+bool KeyExists(const wchar_t* path) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  ::RegCloseKey(key);
+  return true;
+}
+
+struct TApp {
+  TDriverProcess Process;
+  HWND Main = nullptr;
+  static TApp Start() {
+    TApp app{TDriverProcess::Start(TestBinDir() + "eBrisko.exe"), nullptr};
+    app.Main = WaitForTopWindow("TfmPerformance", &kTitle, app.Process.Pid(), 30000);
+    WaitUntil([&] { return app.Main && ::IsWindowVisible(app.Main); }, 10000);
+    return app;
+  }
+  HWND Button(const std::string& text) const { return FindChildWindow(Main, "Button", &text); }
+  // The visible figure label on the row of the check box with text.
+  std::string FigureOf(const std::string& row) const {
+    HWND box = Button(row);
+    RECT br;
+    ::GetWindowRect(box, &br);
+    struct TSearch {
+      RECT Row;
+      HWND Box;
+      std::string Text;
+    } s{br, box, {}};
+    ::EnumChildWindows(::GetParent(box), [](HWND c, LPARAM p) -> BOOL {
+      auto* s = reinterpret_cast<TSearch*>(p);
+      wchar_t cls[16] = {};
+      ::GetClassNameW(c, cls, 16);
+      RECT r;
+      ::GetWindowRect(c, &r);
+      const int mid = (r.top + r.bottom) / 2;
+      if (_wcsicmp(cls, L"Static") == 0 && ::IsWindowVisible(c) && mid > s->Row.top && mid < s->Row.bottom)
+        s->Text = WindowText(c);
+      return TRUE;
+    }, reinterpret_cast<LPARAM>(&s));
+    return s.Text;
+  }
+  bool WaitFigure(const std::string& row, const std::string& text, int ms = 15000) const {
+    return WaitUntil([&] { return FigureOf(row) == text; }, ms);
+  }
+  HWND Box() const { return FindTopWindow("TfmQuorMessageBox", &kTitle, Process.Pid()); }
+  void Exit() {
+    TDriverProcess closer = TDriverProcess::Start(TestBinDir() + "eBrisko.exe", "exit");
+    EXPECT_TRUE(closer.WaitExit(20000));
+    EXPECT_TRUE(Process.WaitExit(20000));
+  }
+};
+
+class DiskCleanupE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(StartTestService());
+    EmptyFolder(InternetCacheDir());
+  }
+  void TearDown() override {
+    SetSavedPasswords(0);
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kTypedUrlsKey);
+    EmptyFolder(InternetCacheDir());
+  }
+};
+
+TEST_F(DiskCleanupE2E, FiguresReadZeroAndThreeAndAHalfMegabytesAndTheRecycleBinHasNone) {
+  {
+    TApp app = TApp::Start();
+    ASSERT_NE(app.Main, nullptr);
+    EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "0 MB")) << app.FigureOf("Temporary Internet Files");
+    EXPECT_EQ(app.FigureOf("Recycle Bin Files"), "");
+    app.Exit();
+  }
+  WriteFileOfSize(InternetCacheDir() + L"\\page.bin", 3 * 1048576 + 524288);
+  TApp app = TApp::Start();
+  EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "3.5 MB")) << app.FigureOf("Temporary Internet Files");
+  app.Exit();
+}
+
+TEST_F(DiskCleanupE2E, NothingTickedAsksNothingAndNoClearsNothing) {
+  WriteFileOfSize(InternetCacheDir() + L"\\keep.bin", 1000);
+  TApp app = TApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  ClickButton(app.Button("Clear"));
+  EXPECT_FALSE(WaitUntil([&] { return app.Box() != nullptr; }, 1000));
+  ClickButton(app.Button("Temporary Internet Files"));
+  ClickButton(app.Button("Clear"));
+  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
+  ASSERT_NE(box, nullptr);
+  const std::string no = "No";
+  ClickButton(FindChildWindow(box, "Button", &no));
+  EXPECT_TRUE(WaitUntil([&] { return app.Box() == nullptr; }, 5000));
+  ::Sleep(1500);
+  EXPECT_NE(::GetFileAttributesW((InternetCacheDir() + L"\\keep.bin").c_str()), INVALID_FILE_ATTRIBUTES);
+  app.Exit();
+}
+
+TEST_F(DiskCleanupE2E, TypedUrlsAloneAreClearedAfterThePauseAndPasswordsCountAfterwards) {
+  SetSavedPasswords(2);
+  {
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kTypedUrlsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+    const wchar_t url[] = L"http://example.invalid/";
+    ::RegSetValueExW(key, L"url1", 0, REG_SZ, reinterpret_cast<const BYTE*>(url), sizeof url);
+    ::RegCloseKey(key);
+  }
+  TApp app = TApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  ASSERT_TRUE(app.WaitFigure("Saved Internet Passwords", "2 Records"));
+  ClickButton(app.Button("Recently Accessed URLs"));
+  ClickButton(app.Button("Clear"));
+  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
+  ASSERT_NE(box, nullptr);
+  const std::string yes = "Yes";
+  const auto pressed = std::chrono::steady_clock::now();
+  ClickButton(FindChildWindow(box, "Button", &yes));
+  ASSERT_TRUE(WaitUntil([] { return !KeyExists(kTypedUrlsKey); }, 15000));
+  EXPECT_GE(std::chrono::steady_clock::now() - pressed, std::chrono::milliseconds(1000));
+  // No password was removed; the new count pass then shows the two that are there.
+  EXPECT_TRUE(WaitUntil([&] {
+    const std::string f = app.FigureOf("Saved Internet Passwords");
+    return f == "0 Records" || f == "2 Records";
+  }, 10000));
+  EXPECT_TRUE(app.WaitFigure("Saved Internet Passwords", "2 Records"));
+  EXPECT_TRUE(KeyExists(kPasswordsKey));
+  app.Exit();
+}
+
+TEST_F(DiskCleanupE2E, TwelveSavedPasswordsShowTwelveThenNone) {
+  SetSavedPasswords(12);
+  TApp app = TApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  ASSERT_TRUE(app.WaitFigure("Saved Internet Passwords", "12 Records"));
+  ClickButton(app.Button("Saved Internet Passwords"));
+  ClickButton(app.Button("Clear"));
+  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
+  ASSERT_NE(box, nullptr);
+  SaveScreenshot(box, ArtifactDir() + "disk-cleanup-question.bmp");
+  const std::string yes = "Yes";
+  ClickButton(FindChildWindow(box, "Button", &yes));
+  EXPECT_TRUE(app.WaitFigure("Saved Internet Passwords", "0 Records"));
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kPasswordsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    DWORD values = 99;
+    ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                       nullptr, nullptr, nullptr);
+    EXPECT_EQ(values, 0u);
+    ::RegCloseKey(key);
+  }
+  app.Exit();
+}
+
+// Names, sizes and time stamps of every file and folder below dir.
+std::map<std::wstring, std::wstring> Snapshot(const std::wstring& dir) {
+  std::map<std::wstring, std::wstring> out;
+  WIN32_FIND_DATAW fd;
+  TScopedFindHandle find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
+  if (!find) return out;
+  do {
+    const std::wstring name = fd.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = dir + L"\\" + name;
+    out[path] = std::to_wstring(fd.dwFileAttributes) + L"|" + std::to_wstring(fd.nFileSizeLow) + L"|" +
+                std::to_wstring(fd.ftCreationTime.dwLowDateTime) + L"|" +
+                std::to_wstring(fd.ftLastWriteTime.dwLowDateTime) + L"|" +
+                std::to_wstring(fd.ftLastAccessTime.dwLowDateTime);
+    if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      for (auto& [k, v] : Snapshot(path)) out[k] = v;
+  } while (::FindNextFileW(find.get(), &fd));
+  return out;
+}
+
+TEST_F(DiskCleanupE2E, ACountPassChangesNothingOnDisk) {
+  const std::wstring tree = InternetCacheDir() + L"\\tree";
+  ::CreateDirectoryW(tree.c_str(), nullptr);
+  ::CreateDirectoryW((tree + L"\\sub").c_str(), nullptr);
+  WriteFileOfSize(tree + L"\\a.bin", 5000);
+  WriteFileOfSize(tree + L"\\sub\\b.bin", 7000);
+  ::SetFileAttributesW((tree + L"\\sub\\b.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+  ::Sleep(1100);  // a touched time stamp would differ from the fixture's
+  const auto before = Snapshot(InternetCacheDir());
+  TApp app = TApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "0.01 MB"));
+  app.Exit();
+  EXPECT_EQ(Snapshot(InternetCacheDir()), before);
+  ::SetFileAttributesW((tree + L"\\sub\\b.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(DiskCleanupE2E, ClosingWhileACountPassRunsEndsTheProgramCleanly) {
+  // A cache large enough in files that the pass is still measuring when the window closes.
+  const std::wstring tree = InternetCacheDir() + L"\\many";
+  ::CreateDirectoryW(tree.c_str(), nullptr);
+  for (int d = 0; d < 20; ++d) {
+    const std::wstring sub = tree + L"\\d" + std::to_wstring(d);
+    ::CreateDirectoryW(sub.c_str(), nullptr);
+    for (int i = 0; i < 150; ++i) WriteFileOfSize(sub + L"\\f" + std::to_wstring(i), 10);
+  }
+  TApp app = TApp::Start();
+  ASSERT_NE(app.Main, nullptr);
+  ::PostMessageW(app.Main, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(app.Process.WaitExit(20000));
+  EXPECT_EQ(app.Process.ExitCode(), 0u);
+}
+
+}  // namespace
