@@ -219,7 +219,8 @@ TEST_F(DiskCleanupE2E, TwelveSavedPasswordsShowTwelveThenNone) {
   app.Exit();
 }
 
-// Names, sizes and time stamps of every file and folder below dir.
+// Names, attributes, sizes and time stamps of every file and folder below dir. A folder's
+// last-access time is left out: listing a folder is reading it, and the system may note that.
 std::map<std::wstring, std::wstring> Snapshot(const std::wstring& dir) {
   std::map<std::wstring, std::wstring> out;
   WIN32_FIND_DATAW fd;
@@ -232,7 +233,9 @@ std::map<std::wstring, std::wstring> Snapshot(const std::wstring& dir) {
     out[path] = std::to_wstring(fd.dwFileAttributes) + L"|" + std::to_wstring(fd.nFileSizeLow) + L"|" +
                 std::to_wstring(fd.ftCreationTime.dwLowDateTime) + L"|" +
                 std::to_wstring(fd.ftLastWriteTime.dwLowDateTime) + L"|" +
-                std::to_wstring(fd.ftLastAccessTime.dwLowDateTime);
+                ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                     ? std::wstring()
+                     : std::to_wstring(fd.ftLastAccessTime.dwLowDateTime));
     if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
       for (auto& [k, v] : Snapshot(path)) out[k] = v;
   } while (::FindNextFileW(find.get(), &fd));
