@@ -184,9 +184,12 @@ LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& hand
       }
       break;
     case WM_SHOWWINDOW:
-      if (lp == SW_PARENTOPENING && hwnd && !::IsWindowVisible(hwnd)) {
+      // A later start posts this so that a window hidden with its minimized application shows
+      // again. It can arrive after the restored application has shown the window already, and
+      // its wParam is 0: the default handling would then hide the window again.
+      if (lp == SW_PARENTOPENING) {
         handled = true;
-        ::ShowWindow(hwnd, SW_SHOWNA);
+        if (hwnd && !::IsWindowVisible(hwnd)) ::ShowWindow(hwnd, SW_SHOWNA);
         return 0;
       }
       break;

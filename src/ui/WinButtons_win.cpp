@@ -10,15 +10,6 @@ namespace {
 // The pointer-over state of buttons of the newer common controls.
 constexpr LRESULT kButtonHot = 0x0200;
 
-COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
-
-std::wstring TextOf(HWND hwnd) {
-  const int len = ::GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), len + 1)));
-  return text;
-}
-
 struct TButtonState {
   bool Pressed;
   bool Hot;
@@ -36,7 +27,7 @@ TButtonState StateOf(HWND hwnd, bool hot) {
 }
 
 void RoundFrame(HDC dc, const RECT& rc, TColorValue color, int radius) {
-  HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(color));
+  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(color));
   HGDIOBJ oldPen = ::SelectObject(dc, pen);
   HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
   ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
@@ -49,7 +40,7 @@ void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text
                  UINT format) {
   HGDIOBJ oldFont = ::SelectObject(dc, font);
   ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, Ref(color));
+  ::SetTextColor(dc, ColorRefOf(color));
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format);
   ::SelectObject(dc, oldFont);
 }
@@ -90,7 +81,7 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
   if (s.Pressed) ::OffsetRect(&text, 1, 1);
   const TColorValue color = s.Enabled ? m.Font().Color
                                       : SkinColor(m, "button.disabled.text", MakeColor(100, 100, 100));
-  DrawCaption(dc, c.Form().Skin().Font(m.Font()), color, TextOf(c.Handle()), text,
+  DrawCaption(dc, c.Form().Skin().Font(m.Font()), color, WindowTextOf(c.Handle()), text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX));
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
@@ -108,7 +99,7 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
   // The four pictures in a row of ids: normal, pointer over, pressed, disabled.
   const int state = !s.Enabled ? 3 : s.Pressed ? 2 : s.Hot ? 1 : 0;
   const int picture = m.Picture() ? m.Picture() + state : 0;
-  const std::wstring text = TextOf(c.Handle());
+  const std::wstring text = WindowTextOf(c.Handle());
   HFONT font = c.Form().Skin().Font(m.Font());
   if (m.CaptionBelow) {
     const SIZE size = c.Form().Skin().PictureSize(picture);
@@ -154,8 +145,8 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
                                         : SkinColor(m, "check.border", MakeColor(90, 130, 135));
   const TColorValue face = s.Pressed ? MakeColor(214, 230, 230) : SkinColor(m, "check.face", clWhite);
   const TColorValue mark = s.Enabled ? SkinColor(m, "check.mark", MakeColor(0, 80, 70)) : MakeColor(150, 150, 150);
-  HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(border));
-  HBRUSH brush = ::CreateSolidBrush(Ref(face));
+  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(border));
+  HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
   HGDIOBJ oldPen = ::SelectObject(dc, pen);
   HGDIOBJ oldBrush = ::SelectObject(dc, brush);
   if (radio)
@@ -168,7 +159,7 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
   ::DeleteObject(pen);
   if (checked) {
     if (radio) {
-      HBRUSH dot = ::CreateSolidBrush(Ref(mark));
+      HBRUSH dot = ::CreateSolidBrush(ColorRefOf(mark));
       HGDIOBJ old = ::SelectObject(dc, dot);
       HGDIOBJ nopen = ::SelectObject(dc, ::GetStockObject(NULL_PEN));
       ::Ellipse(dc, square.left + 3, square.top + 3, square.right - 2, square.bottom - 2);
@@ -176,7 +167,7 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
       ::SelectObject(dc, old);
       ::DeleteObject(dot);
     } else {
-      HPEN markPen = ::CreatePen(PS_SOLID, 2, Ref(mark));
+      HPEN markPen = ::CreatePen(PS_SOLID, 2, ColorRefOf(mark));
       HGDIOBJ old = ::SelectObject(dc, markPen);
       const POINT tick[] = {{square.left + 3, square.top + 6},
                             {square.left + 5, square.top + 9},
@@ -187,7 +178,7 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
     }
   }
   RECT text{square.right + 5, rc.top, rc.right, rc.bottom};
-  const std::wstring caption = TextOf(hwnd);
+  const std::wstring caption = WindowTextOf(hwnd);
   const TColorValue color = s.Enabled ? (item ? m.Font().Color : SkinColor(m, "check.text", m.Font().Color))
                                       : SkinColor(m, "check.disabled.text", MakeColor(140, 140, 140));
   const TFontSpec& font = m.Font();

@@ -43,8 +43,6 @@ bool IsButtonClass(TControlKind kind) {
   }
 }
 
-COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
-
 }  // namespace
 
 HFONT TSkinCache::Font(const TFontSpec& spec) {
@@ -104,8 +102,35 @@ SIZE TSkinCache::PictureSize(int id) {
   return {bm.bmWidth, std::abs(bm.bmHeight)};
 }
 
+std::wstring WindowTextOf(HWND hwnd) {
+  const int len = ::GetWindowTextLengthW(hwnd);
+  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
+  text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), len + 1)));
+  return text;
+}
+
+void PaintBuffered(HWND hwnd, const std::function<void(HDC dc, const RECT& client)>& paint) {
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(hwnd, &ps);
+  RECT client;
+  ::GetClientRect(hwnd, &client);
+  if (!::IsRectEmpty(&ps.rcPaint) && client.right > 0 && client.bottom > 0) {
+    HDC mem = ::CreateCompatibleDC(dc);
+    HBITMAP bmp = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
+    HGDIOBJ old = ::SelectObject(mem, bmp);
+    ::IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+    paint(mem, client);
+    ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
+             ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
+    ::SelectObject(mem, old);
+    ::DeleteObject(bmp);
+    ::DeleteDC(mem);
+  }
+  ::EndPaint(hwnd, &ps);
+}
+
 void FillSolid(HDC dc, const RECT& rc, TColorValue color) {
-  const COLORREF old = ::SetBkColor(dc, Ref(color));
+  const COLORREF old = ::SetBkColor(dc, ColorRefOf(color));
   ::ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &rc, nullptr, 0, nullptr);
   ::SetBkColor(dc, old);
 }
@@ -364,30 +389,14 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = ::BeginPaint(hwnd, &ps);
-      RECT client;
-      ::GetClientRect(hwnd, &client);
-      if (!::IsRectEmpty(&ps.rcPaint) && client.right > 0 && client.bottom > 0) {
-        // Paint into a buffer and show it at once: nothing flickers.
-        HDC mem = ::CreateCompatibleDC(dc);
-        HBITMAP bmp = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
-        HGDIOBJ old = ::SelectObject(mem, bmp);
-        ::IntersectClipRect(mem, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right, ps.rcPaint.bottom);
+    case WM_PAINT:
+      PaintBuffered(hwnd, [&](HDC dc, const RECT& client) {
         if (item)
-          PaintCheckBox(*this, hwnd, mem, client);
+          PaintCheckBox(*this, hwnd, dc, client);
         else
-          Paint(mem, client);
-        ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-                 ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-        ::SelectObject(mem, old);
-        ::DeleteObject(bmp);
-        ::DeleteDC(mem);
-      }
-      ::EndPaint(hwnd, &ps);
+          Paint(dc, client);
+      });
       return 0;
-    }
     case WM_PRINTCLIENT: {
       RECT client;
       ::GetClientRect(hwnd, &client);

@@ -8,6 +8,7 @@
 #include "common/WinApi.h"
 #include "ui/Controls.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +31,14 @@ class TSkinCache {
   std::map<std::string, TScopedGdiObject<HFONT>> FFonts;
   std::map<int, TScopedGdiObject<HBITMAP>> FPictures;
 };
+
+// A colour value as GDI takes it.
+inline COLORREF ColorRefOf(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
+// The window text of a window of this process, as painted.
+std::wstring WindowTextOf(HWND hwnd);
+// Answers WM_PAINT of hwnd: paint draws the whole client area into a buffer, clipped to
+// what needs painting, and the buffer goes to the screen in one piece, so nothing flickers.
+void PaintBuffered(HWND hwnd, const std::function<void(HDC dc, const RECT& client)>& paint);
 
 // The theme colour named key of control's theme, or builtIn when the control has none.
 TColorValue SkinColor(const TControl& control, std::string_view key, TColorValue builtIn);

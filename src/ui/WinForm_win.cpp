@@ -16,8 +16,6 @@ constexpr int kTitleBarHeight = 26;
 constexpr int kFrameBorder = 3;
 constexpr int kCornerRadius = 13;  // the ellipse of a corner is twice as wide
 
-COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
-
 // A colour a share of the way from a towards white (share in 0..255).
 TColorValue Lighter(TColorValue a, int share) {
   auto mix = [share](unsigned v) { return static_cast<uint8_t>(v + (255 - v) * share / 255); };
@@ -248,7 +246,7 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
     FillGradient(dc, title, SkinColor(frame, "frame.titlebar.top", Lighter(border, 70)),
                  SkinColor(frame, "frame.titlebar.bottom", border));
     // A thin light line under the top edge gives the bar some depth.
-    HPEN shine = ::CreatePen(PS_SOLID, 1, Ref(Lighter(border, 150)));
+    HPEN shine = ::CreatePen(PS_SOLID, 1, ColorRefOf(Lighter(border, 150)));
     HGDIOBJ oldPen = ::SelectObject(dc, shine);
     ::MoveToEx(dc, kCornerRadius / 2, 1, nullptr);
     ::LineTo(dc, client.right - kCornerRadius / 2, 1);
@@ -264,7 +262,7 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
     const std::wstring caption = Utf8ToWide(frame.Text());
     HGDIOBJ oldFont = ::SelectObject(dc, FSkin.Font(frame.Font()));
     ::SetBkMode(dc, TRANSPARENT);
-    ::SetTextColor(dc, Ref(SkinColor(frame, "frame.caption.text", frame.Font().Color)));
+    ::SetTextColor(dc, ColorRefOf(SkinColor(frame, "frame.caption.text", frame.Font().Color)));
     RECT text{8, 0, FFrame->ShowFrameButtons ? MinimizeSpot().left - 4 : client.right - 8, kTitleBarHeight};
     ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
                 DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
@@ -277,8 +275,8 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
         TColorValue face = SkinColor(frame, "frame.button.face", Lighter(border, 40));
         if (hot) face = which == 2 ? MakeColor(212, 64, 52) : SkinColor(frame, "frame.button.hot", Lighter(border, 100));
         if (pressed) face = which == 2 ? MakeColor(170, 40, 32) : border;
-        HBRUSH brush = ::CreateSolidBrush(Ref(face));
-        HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(Lighter(border, 160)));
+        HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
+        HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(Lighter(border, 160)));
         HGDIOBJ ob = ::SelectObject(dc, brush);
         HGDIOBJ op = ::SelectObject(dc, pen);
         ::RoundRect(dc, spot.left, spot.top, spot.right, spot.bottom, 5, 5);
@@ -286,7 +284,7 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
         ::SelectObject(dc, ob);
         ::DeleteObject(pen);
         ::DeleteObject(brush);
-        HPEN glyph = ::CreatePen(PS_SOLID, 2, Ref(SkinColor(frame, "frame.button.glyph", clWhite)));
+        HPEN glyph = ::CreatePen(PS_SOLID, 2, ColorRefOf(SkinColor(frame, "frame.button.glyph", clWhite)));
         op = ::SelectObject(dc, glyph);
         const int cx = (spot.left + spot.right) / 2, cy = (spot.top + spot.bottom) / 2;
         if (which == 1) {
@@ -360,23 +358,9 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_ERASEBKGND:
       return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC dc = ::BeginPaint(hwnd, &ps);
-      RECT client;
-      ::GetClientRect(hwnd, &client);
-      HDC mem = ::CreateCompatibleDC(dc);
-      HBITMAP bmp = ::CreateCompatibleBitmap(dc, client.right, client.bottom);
-      HGDIOBJ old = ::SelectObject(mem, bmp);
-      PaintForm(mem, client);
-      ::BitBlt(dc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-               ps.rcPaint.bottom - ps.rcPaint.top, mem, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-      ::SelectObject(mem, old);
-      ::DeleteObject(bmp);
-      ::DeleteDC(mem);
-      ::EndPaint(hwnd, &ps);
+    case WM_PAINT:
+      PaintBuffered(hwnd, [this](HDC dc, const RECT& client) { PaintForm(dc, client); });
       return 0;
-    }
     case WM_PRINTCLIENT: {
       RECT client;
       ::GetClientRect(hwnd, &client);

@@ -6,19 +6,6 @@
 
 #include <commctrl.h>
 
-namespace {
-
-COLORREF Ref(TColorValue c) { return static_cast<COLORREF>(c & 0xFFFFFF); }
-
-std::wstring TextOf(HWND hwnd) {
-  const int len = ::GetWindowTextLengthW(hwnd);
-  std::wstring text(static_cast<size_t>(len) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), len + 1)));
-  return text;
-}
-
-}  // namespace
-
 void PaintLabel(TWinControl& c, HDC dc, const RECT& rc) {
   const TControl& m = c.Model();
   PaintParentBackground(c.Handle(), dc);
@@ -27,10 +14,10 @@ void PaintLabel(TWinControl& c, HDC dc, const RECT& rc) {
   if (m.Alignment == TAlignment::Right) format |= DT_RIGHT;
   if (m.Alignment == TAlignment::Center) format |= DT_CENTER;
   format |= m.WordWrap ? (DT_WORDBREAK | DT_END_ELLIPSIS) : DT_SINGLELINE;
-  const std::wstring text = TextOf(c.Handle());
+  const std::wstring text = WindowTextOf(c.Handle());
   HGDIOBJ oldFont = ::SelectObject(dc, c.Form().Skin().Font(m.Font()));
   ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, Ref(::IsWindowEnabled(c.Handle()) ? m.Font().Color : MakeColor(128, 128, 128)));
+  ::SetTextColor(dc, ColorRefOf(::IsWindowEnabled(c.Handle()) ? m.Font().Color : MakeColor(128, 128, 128)));
   RECT box = rc;
   if (m.CenterVertically) {
     RECT measure = rc;
@@ -44,7 +31,7 @@ void PaintLabel(TWinControl& c, HDC dc, const RECT& rc) {
 void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc) {
   const TControl& m = c.Model();
   PaintParentBackground(c.Handle(), dc);
-  const std::wstring text = TextOf(c.Handle());
+  const std::wstring text = WindowTextOf(c.Handle());
   HGDIOBJ oldFont = ::SelectObject(dc, c.Form().Skin().Font(m.Font()));
   SIZE extent{0, 0};
   ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
@@ -52,8 +39,8 @@ void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc) {
   const TColorValue border = m.BorderColor() != clNone ? m.BorderColor()
                                                        : SkinColor(m, "group.border", MakeColor(127, 168, 172));
   const TColorValue face = m.Color() != clNone ? m.Color() : SkinColor(m, "group.face", clWhite);
-  HPEN pen = ::CreatePen(PS_SOLID, 1, Ref(border));
-  HBRUSH brush = ::CreateSolidBrush(Ref(face));
+  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(border));
+  HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
   HGDIOBJ oldPen = ::SelectObject(dc, pen);
   HGDIOBJ oldBrush = ::SelectObject(dc, brush);
   ::RoundRect(dc, rc.left, rc.top + half, rc.right, rc.bottom, 7, 7);
@@ -66,7 +53,7 @@ void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc) {
     FillSolid(dc, caption, face);
     ::SetBkMode(dc, TRANSPARENT);
     const TColorValue color = m.Font().Color;
-    ::SetTextColor(dc, Ref(::IsWindowEnabled(c.Handle()) || m.Kind() != TControlKind::RadioGroup
+    ::SetTextColor(dc, ColorRefOf(::IsWindowEnabled(c.Handle()) || m.Kind() != TControlKind::RadioGroup
                                ? color
                                : MakeColor(128, 128, 128)));
     ::InflateRect(&caption, -4, 0);

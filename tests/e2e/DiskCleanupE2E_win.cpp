@@ -4,6 +4,7 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 #include "e2e/Driver_win.h"
+#include "e2e/MainWindowRun_win.h"
 #include "e2e/ServiceEnvironment_win.h"
 
 #include <shlobj.h>
@@ -75,16 +76,10 @@ bool KeyExists(const wchar_t* path) {
   return true;
 }
 
-struct TApp {
-  TDriverProcess Process;
-  HWND Main = nullptr;
-  static TApp Start() {
-    TApp app{TDriverProcess::Start(TestBinDir() + "eBrisko.exe"), nullptr};
-    app.Main = WaitForTopWindow("TfmPerformance", &kTitle, app.Process.Pid(), 30000);
-    WaitUntil([&] { return app.Main && ::IsWindowVisible(app.Main); }, 10000);
-    return app;
-  }
-  HWND Button(const std::string& text) const { return FindChildWindow(Main, "Button", &text); }
+// The program with the disk cleanup's figures to read.
+struct TApp : TMainWindowRun {
+  using TMainWindowRun::TMainWindowRun;
+  static TApp Start() { return TApp(TDriverProcess::Start(TestBinDir() + "eBrisko.exe")); }
   // The visible figure label on the row of the check box with text.
   std::string FigureOf(const std::string& row) const {
     HWND box = Button(row);
@@ -112,11 +107,6 @@ struct TApp {
     return WaitUntil([&] { return FigureOf(row) == text; }, ms);
   }
   HWND Box() const { return FindTopWindow("TfmQuorMessageBox", &kTitle, Process.Pid()); }
-  void Exit() {
-    TDriverProcess closer = TDriverProcess::Start(TestBinDir() + "eBrisko.exe", "exit");
-    EXPECT_TRUE(closer.WaitExit(20000));
-    EXPECT_TRUE(Process.WaitExit(20000));
-  }
 };
 
 class DiskCleanupE2E : public ::testing::Test {

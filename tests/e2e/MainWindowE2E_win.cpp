@@ -3,6 +3,7 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 #include "e2e/Driver_win.h"
+#include "e2e/MainWindowRun_win.h"
 #include "e2e/ServiceEnvironment_win.h"
 
 #include <gtest/gtest.h>
@@ -14,33 +15,6 @@
 namespace {
 
 const std::string kTitle = "Quor eBrisko Management";
-
-// The running program with its main window up.
-struct TRunningApp {
-  TDriverProcess Process;
-  HWND Main = nullptr;
-
-  static TRunningApp Start(const std::string& exe = TestBinDir() + "eBrisko.exe") {
-    TRunningApp app{TDriverProcess::Start(exe), nullptr};
-    app.Main = WaitForTopWindow("TfmPerformance", &kTitle, app.Process.Pid(), 30000);
-    // The window is shown once its creation has run.
-    WaitUntil([&] { return app.Main && ::IsWindowVisible(app.Main); }, 10000);
-    return app;
-  }
-  HWND Control(const std::string& cls, const std::string& text) const {
-    return FindChildWindow(Main, cls, &text);
-  }
-  bool Checked(const std::string& text) const {
-    HWND c = Control("Button", text);
-    return c && ::SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  }
-  // Closes the program the way a later start with "exit" does.
-  void Exit() {
-    TDriverProcess closer = TDriverProcess::Start(TestBinDir() + "eBrisko.exe", "exit");
-    EXPECT_TRUE(closer.WaitExit(20000));
-    EXPECT_TRUE(Process.WaitExit(20000));
-  }
-};
 
 // The first label below window whose text starts with prefix.
 std::string LabelStartingWith(HWND window, const std::string& prefix) {
@@ -73,7 +47,7 @@ std::string ServiceLog() {
 }
 
 // The message box of the program with its texts, once it is up.
-HWND WaitForBox(const TRunningApp& app) {
+HWND WaitForBox(const TMainWindowRun& app) {
   return WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 30000);
 }
 
@@ -93,7 +67,7 @@ class MainWindowE2E : public ::testing::Test {
 };
 
 TEST_F(MainWindowE2E, OpensWithLiveFiguresAndOptimizeReachesTheService) {
-  TRunningApp app = TRunningApp::Start();
+  TMainWindowRun app = TMainWindowRun::Start();
   ASSERT_NE(app.Main, nullptr);
   EXPECT_EQ(WindowText(app.Main), kTitle);
   // The gauge shows the system's memory status (read here the same way).
@@ -120,7 +94,7 @@ TEST_F(MainWindowE2E, OpensWithLiveFiguresAndOptimizeReachesTheService) {
 
 TEST_F(MainWindowE2E, TheScheduleSetInTheWindowIsWhatTheServiceKeeps) {
   {
-    TRunningApp app = TRunningApp::Start();
+    TMainWindowRun app = TMainWindowRun::Start();
     ASSERT_NE(app.Main, nullptr);
     if (app.Checked("Enable Scheduled Optimization")) {
       // A schedule left by an earlier run: start from none.
@@ -138,7 +112,7 @@ TEST_F(MainWindowE2E, TheScheduleSetInTheWindowIsWhatTheServiceKeeps) {
     ClickButton(app.Control("Button", "OK"));
     EXPECT_TRUE(app.Process.WaitExit(20000));
   }
-  TRunningApp again = TRunningApp::Start();
+  TMainWindowRun again = TMainWindowRun::Start();
   ASSERT_NE(again.Main, nullptr);
   EXPECT_TRUE(again.Checked("Enable Scheduled Optimization"));
   EXPECT_TRUE(again.Checked("30 minutes"));
@@ -147,7 +121,7 @@ TEST_F(MainWindowE2E, TheScheduleSetInTheWindowIsWhatTheServiceKeeps) {
   ClickButton(again.Control("Button", "Enable Scheduled Optimization"));
   ClickButton(again.Control("Button", "Cancel"));
   EXPECT_TRUE(again.Process.WaitExit(20000));
-  TRunningApp third = TRunningApp::Start();
+  TMainWindowRun third = TMainWindowRun::Start();
   EXPECT_TRUE(third.Checked("Enable Scheduled Optimization"));
   // Leave no schedule behind.
   ClickButton(third.Control("Button", "Enable Scheduled Optimization"));
@@ -157,7 +131,7 @@ TEST_F(MainWindowE2E, TheScheduleSetInTheWindowIsWhatTheServiceKeeps) {
 }
 
 TEST_F(MainWindowE2E, ASecondStartRestoresTheWindowAndExitClosesIt) {
-  TRunningApp app = TRunningApp::Start();
+  TMainWindowRun app = TMainWindowRun::Start();
   ASSERT_NE(app.Main, nullptr);
   ::SendMessageW(app.Main, WM_SYSCOMMAND, SC_MINIMIZE, 0);
   ASSERT_TRUE(WaitUntil([&] { return !::IsWindowVisible(app.Main); }, 5000));
@@ -170,7 +144,7 @@ TEST_F(MainWindowE2E, ASecondStartRestoresTheWindowAndExitClosesIt) {
 }
 
 TEST_F(MainWindowE2E, AboutOpensAndCloses) {
-  TRunningApp app = TRunningApp::Start();
+  TMainWindowRun app = TMainWindowRun::Start();
   ASSERT_NE(app.Main, nullptr);
   ClickButton(app.Control("Button", "About"));
   const std::string caption = "About";
@@ -186,7 +160,7 @@ TEST_F(MainWindowE2E, AboutOpensAndCloses) {
 }
 
 TEST_F(MainWindowE2E, F1AndTheHelpButtonOpenTheHelpViewer) {
-  TRunningApp app = TRunningApp::Start();
+  TMainWindowRun app = TMainWindowRun::Start();
   ASSERT_NE(app.Main, nullptr);
   // F1 released while a control deep in the window has the focus.
   HWND check = app.Control("Button", "Turbo Startup");
@@ -203,7 +177,7 @@ TEST_F(MainWindowE2E, F1AndTheHelpButtonOpenTheHelpViewer) {
 }
 
 TEST_F(MainWindowE2E, TheUsageCheckAsksThenShowsItsVerdict) {
-  TRunningApp app = TRunningApp::Start();
+  TMainWindowRun app = TMainWindowRun::Start();
   ASSERT_NE(app.Main, nullptr);
   ClickButton(app.Control("Button", "Check"));
   HWND confirm = WaitForBox(app);
@@ -248,7 +222,7 @@ TEST_F(MainWindowE2E, AWindowLeftOpenPastTheServicesLimitsStaysConnected) {
   for (const wchar_t* name : limits) SetServiceLimit(name, &shortMs);
   ASSERT_TRUE(StartTestService());
   {
-    TRunningApp app = TRunningApp::Start();
+    TMainWindowRun app = TMainWindowRun::Start();
     ASSERT_NE(app.Main, nullptr);
     ::Sleep(3000);
     const size_t before = ServiceLog().size();
@@ -268,7 +242,7 @@ TEST_F(MainWindowE2E, AWindowLeftOpenPastTheServicesLimitsStaysConnected) {
 TEST_F(MainWindowE2E, ScreenshotsInEnglishAndGerman) {
   for (const char* language : {"English", "German"}) {
     SetLanguageSetting(language);
-    TRunningApp app = TRunningApp::Start();
+    TMainWindowRun app = TMainWindowRun::Start();
     ASSERT_NE(app.Main, nullptr);
     if (std::string(language) == "German") {
       EXPECT_NE(app.Control("Button", "Optimieren"), nullptr);

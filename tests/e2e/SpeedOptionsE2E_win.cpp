@@ -5,6 +5,7 @@
 #include "common/WinText_win.h"
 #include "e2e/AdminRun_win.h"
 #include "e2e/Driver_win.h"
+#include "e2e/MainWindowRun_win.h"
 #include "e2e/RegistryGuard_win.h"
 #include "e2e/ServiceEnvironment_win.h"
 #include "optimize/OptimizeIt.h"
@@ -88,15 +89,8 @@ std::string ErrorBoxes(unsigned long pid) {
 }
 
 // The program with its main window up.
-struct TSpeedApp {
-  TDriverProcess Process;
-  HWND Main = nullptr;
-
-  explicit TSpeedApp(TDriverProcess process) : Process(std::move(process)) {
-    Main = WaitForTopWindow("TfmPerformance", &kTitle, Process.Pid(), 30000);
-    WaitUntil([&] { return Main && ::IsWindowVisible(Main); }, 10000);
-  }
-  HWND Button(const std::string& text) const { return FindChildWindow(Main, "Button", &text); }
+struct TSpeedApp : TMainWindowRun {
+  using TMainWindowRun::TMainWindowRun;
   // The switches as "1" and "0", top to bottom.
   std::string Ticks() const {
     std::string ticks;

@@ -6,6 +6,7 @@
 #include "common/WinText_win.h"
 #include "e2e/AdminRun_win.h"
 #include "e2e/Driver_win.h"
+#include "e2e/MainWindowRun_win.h"
 #include "optimize/OptimizeIt.h"
 #include "optimize/OptimizeWorld.h"
 
@@ -127,19 +128,9 @@ std::string AllTexts(HWND window) {
 }
 
 // The program with its main window up.
-struct TApp {
-  TDriverProcess Process;
-  HWND Main = nullptr;
-
-  explicit TApp(TDriverProcess process) : Process(std::move(process)) {
-    Main = WaitForTopWindow("TfmPerformance", &kTitle, Process.Pid(), 60000);
-    WaitUntil([&] { return Main && ::IsWindowVisible(Main); }, 10000);
-  }
-  HWND Button(const std::string& text) const { return FindChildWindow(Main, "Button", &text); }
-  bool Checked(const std::string& text) const {
-    HWND box = Button(text);
-    return box && ::SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  }
+struct TApp : TMainWindowRun {
+  // The installed program's first start in a new prefix takes longer.
+  explicit TApp(TDriverProcess process) : TMainWindowRun(std::move(process), 60000) {}
   // Ticks the box text (when it is not) and waits until it shows the tick.
   bool Tick(const std::string& text) {
     if (!Checked(text)) ClickButton(Button(text));
