@@ -26,16 +26,6 @@ TButtonState StateOf(HWND hwnd, bool hot) {
           ::IsWindowEnabled(hwnd) != FALSE, (ui & UISF_HIDEFOCUS) == 0, (ui & UISF_HIDEACCEL) == 0};
 }
 
-void RoundFrame(HDC dc, const RECT& rc, TColorValue color, int radius) {
-  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(color));
-  HGDIOBJ oldPen = ::SelectObject(dc, pen);
-  HGDIOBJ oldBrush = ::SelectObject(dc, ::GetStockObject(NULL_BRUSH));
-  ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
-  ::SelectObject(dc, oldBrush);
-  ::SelectObject(dc, oldPen);
-  ::DeleteObject(pen);
-}
-
 void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text, RECT rc,
                  UINT format) {
   HGDIOBJ oldFont = ::SelectObject(dc, font);
@@ -64,18 +54,20 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
   }
   RECT face = rc;
   ::InflateRect(&face, -1, -1);
-  HRGN clip = ::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, 6, 6);
-  ::SelectClipRgn(dc, clip);
-  FillGradient(dc, face, top, bottom);
-  ::SelectClipRgn(dc, nullptr);
-  ::DeleteObject(clip);
+  {
+    // The face within the rounded outline; the clip region is copied into the DC.
+    TScopedGdiObject<HRGN> clip(::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, 6, 6));
+    ::SelectClipRgn(dc, clip.get());
+    FillGradient(dc, face, top, bottom);
+    ::SelectClipRgn(dc, nullptr);
+  }
   const TColorValue border = s.Enabled ? SkinColor(m, "button.border", MakeColor(90, 130, 135))
                                        : MakeColor(180, 180, 180);
-  RoundFrame(dc, rc, border, 6);
+  DrawShape(dc, TShape::RoundRect, rc, border, clNone, 6);
   if (m.Default && s.Enabled) {
     RECT inner = rc;
     ::InflateRect(&inner, -1, -1);
-    RoundFrame(dc, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), 5);
+    DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone, 5);
   }
   RECT text = rc;
   if (s.Pressed) ::OffsetRect(&text, 1, 1);
@@ -145,36 +137,15 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
                                         : SkinColor(m, "check.border", MakeColor(90, 130, 135));
   const TColorValue face = s.Pressed ? MakeColor(214, 230, 230) : SkinColor(m, "check.face", clWhite);
   const TColorValue mark = s.Enabled ? SkinColor(m, "check.mark", MakeColor(0, 80, 70)) : MakeColor(150, 150, 150);
-  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(border));
-  HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
-  HGDIOBJ oldPen = ::SelectObject(dc, pen);
-  HGDIOBJ oldBrush = ::SelectObject(dc, brush);
-  if (radio)
-    ::Ellipse(dc, square.left, square.top, square.right, square.bottom);
-  else
-    ::RoundRect(dc, square.left, square.top, square.right, square.bottom, 3, 3);
-  ::SelectObject(dc, oldBrush);
-  ::SelectObject(dc, oldPen);
-  ::DeleteObject(brush);
-  ::DeleteObject(pen);
+  DrawShape(dc, radio ? TShape::Ellipse : TShape::RoundRect, square, border, face, 3);
   if (checked) {
     if (radio) {
-      HBRUSH dot = ::CreateSolidBrush(ColorRefOf(mark));
-      HGDIOBJ old = ::SelectObject(dc, dot);
-      HGDIOBJ nopen = ::SelectObject(dc, ::GetStockObject(NULL_PEN));
-      ::Ellipse(dc, square.left + 3, square.top + 3, square.right - 2, square.bottom - 2);
-      ::SelectObject(dc, nopen);
-      ::SelectObject(dc, old);
-      ::DeleteObject(dot);
+      FillEllipse(dc, RECT{square.left + 3, square.top + 3, square.right - 2, square.bottom - 2}, mark);
     } else {
-      HPEN markPen = ::CreatePen(PS_SOLID, 2, ColorRefOf(mark));
-      HGDIOBJ old = ::SelectObject(dc, markPen);
       const POINT tick[] = {{square.left + 3, square.top + 6},
                             {square.left + 5, square.top + 9},
                             {square.left + 10, square.top + 3}};
-      ::Polyline(dc, tick, 3);
-      ::SelectObject(dc, old);
-      ::DeleteObject(markPen);
+      DrawLines(dc, tick, 3, 2, mark);
     }
   }
   RECT text{square.right + 5, rc.top, rc.right, rc.bottom};

@@ -151,6 +151,48 @@ void FillGradient(HDC dc, const RECT& rc, TColorValue top, TColorValue bottom) {
   ::GradientFill(dc, v, 2, &g, 1, GRADIENT_FILL_RECT_V);
 }
 
+namespace {
+
+// Selects a GDI object into a DC for the guard's life, then puts the earlier one back, so an
+// object is never deleted while selected.
+class TSelectGuard {
+ public:
+  TSelectGuard(HDC dc, HGDIOBJ object) : FDC(dc), FOld(::SelectObject(dc, object)) {}
+  ~TSelectGuard() { ::SelectObject(FDC, FOld); }
+  TSelectGuard(const TSelectGuard&) = delete;
+  TSelectGuard& operator=(const TSelectGuard&) = delete;
+
+ private:
+  HDC FDC;
+  HGDIOBJ FOld;
+};
+
+}  // namespace
+
+void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorValue fill, int radius) {
+  TScopedGdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, ColorRefOf(border)));
+  TScopedGdiObject<HBRUSH> brush(fill == clNone ? nullptr : ::CreateSolidBrush(ColorRefOf(fill)));
+  TSelectGuard penGuard(dc, pen.get());
+  TSelectGuard brushGuard(dc, brush ? static_cast<HGDIOBJ>(brush.get()) : ::GetStockObject(NULL_BRUSH));
+  if (shape == TShape::Ellipse)
+    ::Ellipse(dc, rc.left, rc.top, rc.right, rc.bottom);
+  else
+    ::RoundRect(dc, rc.left, rc.top, rc.right, rc.bottom, radius, radius);
+}
+
+void FillEllipse(HDC dc, const RECT& rc, TColorValue color) {
+  TScopedGdiObject<HBRUSH> brush(::CreateSolidBrush(ColorRefOf(color)));
+  TSelectGuard brushGuard(dc, brush.get());
+  TSelectGuard penGuard(dc, ::GetStockObject(NULL_PEN));
+  ::Ellipse(dc, rc.left, rc.top, rc.right, rc.bottom);
+}
+
+void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue color) {
+  TScopedGdiObject<HPEN> pen(::CreatePen(PS_SOLID, width, ColorRefOf(color)));
+  TSelectGuard penGuard(dc, pen.get());
+  ::Polyline(dc, points, count);
+}
+
 void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed) {
   HBITMAP bmp = cache.Picture(id);
   if (!bmp) return;

@@ -47,6 +47,16 @@ TColorValue SkinColor(const TControl& control, std::string_view key, TColorValue
 void FillGradient(HDC dc, const RECT& rc, TColorValue top, TColorValue bottom);
 // Fills rc with one colour.
 void FillSolid(HDC dc, const RECT& rc, TColorValue color);
+// The shape a drawing helper fills and outlines.
+enum class TShape { RoundRect, Ellipse };
+// Outlines rc (1 px in border) and fills it (clNone: not filled); radius rounds the corners of
+// a RoundRect.
+void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorValue fill,
+               int radius = 0);
+// Fills an ellipse within rc without an outline.
+void FillEllipse(HDC dc, const RECT& rc, TColorValue color);
+// Draws the open line through points, width px wide.
+void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue color);
 // Draws picture id at rc (stretched to it), alpha-blended; greyed when disabled.
 void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed = false);
 

@@ -246,12 +246,8 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
     FillGradient(dc, title, SkinColor(frame, "frame.titlebar.top", Lighter(border, 70)),
                  SkinColor(frame, "frame.titlebar.bottom", border));
     // A thin light line under the top edge gives the bar some depth.
-    HPEN shine = ::CreatePen(PS_SOLID, 1, ColorRefOf(Lighter(border, 150)));
-    HGDIOBJ oldPen = ::SelectObject(dc, shine);
-    ::MoveToEx(dc, kCornerRadius / 2, 1, nullptr);
-    ::LineTo(dc, client.right - kCornerRadius / 2, 1);
-    ::SelectObject(dc, oldPen);
-    ::DeleteObject(shine);
+    const POINT shine[] = {{kCornerRadius / 2, 1}, {client.right - kCornerRadius / 2, 1}};
+    DrawLines(dc, shine, 2, 1, Lighter(border, 150));
     RECT edge{0, kTitleBarHeight, kFrameBorder, client.bottom};
     FillSolid(dc, edge, border);
     edge = RECT{client.right - kFrameBorder, kTitleBarHeight, client.right, client.bottom};
@@ -275,29 +271,18 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
         TColorValue face = SkinColor(frame, "frame.button.face", Lighter(border, 40));
         if (hot) face = which == 2 ? MakeColor(212, 64, 52) : SkinColor(frame, "frame.button.hot", Lighter(border, 100));
         if (pressed) face = which == 2 ? MakeColor(170, 40, 32) : border;
-        HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
-        HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(Lighter(border, 160)));
-        HGDIOBJ ob = ::SelectObject(dc, brush);
-        HGDIOBJ op = ::SelectObject(dc, pen);
-        ::RoundRect(dc, spot.left, spot.top, spot.right, spot.bottom, 5, 5);
-        ::SelectObject(dc, op);
-        ::SelectObject(dc, ob);
-        ::DeleteObject(pen);
-        ::DeleteObject(brush);
-        HPEN glyph = ::CreatePen(PS_SOLID, 2, ColorRefOf(SkinColor(frame, "frame.button.glyph", clWhite)));
-        op = ::SelectObject(dc, glyph);
+        DrawShape(dc, TShape::RoundRect, spot, Lighter(border, 160), face, 5);
+        const TColorValue glyph = SkinColor(frame, "frame.button.glyph", clWhite);
         const int cx = (spot.left + spot.right) / 2, cy = (spot.top + spot.bottom) / 2;
         if (which == 1) {
-          ::MoveToEx(dc, cx - 5, cy + 4, nullptr);
-          ::LineTo(dc, cx + 5, cy + 4);
+          const POINT bar[] = {{cx - 5, cy + 4}, {cx + 5, cy + 4}};
+          DrawLines(dc, bar, 2, 2, glyph);
         } else {
-          ::MoveToEx(dc, cx - 4, cy - 4, nullptr);
-          ::LineTo(dc, cx + 5, cy + 5);
-          ::MoveToEx(dc, cx + 4, cy - 4, nullptr);
-          ::LineTo(dc, cx - 5, cy + 5);
+          const POINT down[] = {{cx - 4, cy - 4}, {cx + 5, cy + 5}};
+          const POINT up[] = {{cx + 4, cy - 4}, {cx - 5, cy + 5}};
+          DrawLines(dc, down, 2, 2, glyph);
+          DrawLines(dc, up, 2, 2, glyph);
         }
-        ::SelectObject(dc, op);
-        ::DeleteObject(glyph);
       }
     }
   } else {

@@ -39,15 +39,7 @@ void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc) {
   const TColorValue border = m.BorderColor() != clNone ? m.BorderColor()
                                                        : SkinColor(m, "group.border", MakeColor(127, 168, 172));
   const TColorValue face = m.Color() != clNone ? m.Color() : SkinColor(m, "group.face", clWhite);
-  HPEN pen = ::CreatePen(PS_SOLID, 1, ColorRefOf(border));
-  HBRUSH brush = ::CreateSolidBrush(ColorRefOf(face));
-  HGDIOBJ oldPen = ::SelectObject(dc, pen);
-  HGDIOBJ oldBrush = ::SelectObject(dc, brush);
-  ::RoundRect(dc, rc.left, rc.top + half, rc.right, rc.bottom, 7, 7);
-  ::SelectObject(dc, oldBrush);
-  ::SelectObject(dc, oldPen);
-  ::DeleteObject(brush);
-  ::DeleteObject(pen);
+  DrawShape(dc, TShape::RoundRect, RECT{rc.left, rc.top + half, rc.right, rc.bottom}, border, face, 7);
   if (!text.empty()) {
     RECT caption{rc.left + 8, rc.top, rc.left + 8 + extent.cx + 8, rc.top + extent.cy};
     FillSolid(dc, caption, face);
