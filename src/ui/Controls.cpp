@@ -149,6 +149,7 @@ void TControl::SetBorderColor(TColorValue color) {
 
 void TControl::SetItems(std::vector<std::string> items) {
   FItems = std::move(items);
+  FItemChecks.resize(FItems.size(), false);
   if (FItemIndex >= static_cast<int>(FItems.size())) FItemIndex = -1;
   Notify(TChange::Items);
 }
@@ -157,6 +158,13 @@ void TControl::SetItem(size_t index, std::string text) {
   if (index >= FItems.size() || FItems[index] == text) return;
   FItems[index] = std::move(text);
   Notify(TChange::Items);
+}
+
+void TControl::SetItemChecked(size_t index, bool checked) {
+  if (index >= FItems.size() || ItemChecked(index) == checked) return;
+  if (FItemChecks.size() < FItems.size()) FItemChecks.resize(FItems.size(), false);
+  FItemChecks[index] = checked;
+  Notify(TChange::Checked);
 }
 
 void TControl::SetItemIndex(int index) {
@@ -197,7 +205,10 @@ void TControl::Click() {
 
 void TControl::ClickItem(int index) {
   if (!FEnabled || index < 0 || index >= static_cast<int>(FItems.size())) return;
-  SetItemIndex(index);
+  if (FKind == TControlKind::CheckGroup)
+    SetItemChecked(static_cast<size_t>(index), !ItemChecked(static_cast<size_t>(index)));
+  else
+    SetItemIndex(index);
   if (OnClick) OnClick();
 }
 

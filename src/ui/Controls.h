@@ -156,6 +156,11 @@ class TControl {
   void SetItem(size_t index, std::string text);
   int ItemIndex() const noexcept { return FItemIndex; }
   void SetItemIndex(int index);
+  // The tick of item index of a check group; false for an index out of range.
+  bool ItemChecked(size_t index) const noexcept {
+    return index < FItemChecks.size() && FItemChecks[index];
+  }
+  void SetItemChecked(size_t index, bool checked);
 
   // Position of a progress bar, between Min and Max.
   int Position() const noexcept { return FPosition; }
@@ -211,7 +216,8 @@ class TControl {
   // Clicks the control as the user would: toggles a check box, selects a radio button or a
   // radio group's item, then runs OnClick; a disabled control ignores it.
   void Click();
-  // Selects item index of a radio group as a click on it would, then runs OnClick.
+  // Selects item index of a radio group, or toggles it in a check group, as a click on it
+  // would, then runs OnClick.
   void ClickItem(int index);
 
   // The window side, told of changes; none before the window exists.
@@ -239,6 +245,7 @@ class TControl {
   TColorValue FBorderColor = clNone;
   std::vector<std::string> FItems;
   int FItemIndex = -1;
+  std::vector<bool> FItemChecks;
   int FPosition = 0;
   int FPicture = 0;
 };

@@ -45,9 +45,9 @@ bool IsButtonClass(TControlKind kind) {
 
 }  // namespace
 
-HFONT TSkinCache::Font(const TFontSpec& spec) {
-  std::string face = spec.Name;
-  bool bold = spec.Bold;
+HFONT TSkinCache::Font(const TFontSpec& wanted) {
+  std::string face = wanted.Name;
+  bool bold = wanted.Bold;
   // "Arial Bold" names a face and a weight; the font mapper knows the family only.
   const std::string boldSuffix = " Bold";
   if (face.size() > boldSuffix.size() &&
@@ -55,11 +55,11 @@ HFONT TSkinCache::Font(const TFontSpec& spec) {
     face.resize(face.size() - boldSuffix.size());
     bold = true;
   }
-  const std::string key = face + '|' + std::to_string(spec.Height) + (bold ? "|b" : "|n");
+  const std::string key = face + '|' + std::to_string(wanted.Height) + (bold ? "|b" : "|n");
   auto it = FFonts.find(key);
   if (it != FFonts.end()) return it->second.get();
   LOGFONTW lf{};
-  lf.lfHeight = spec.Height;
+  lf.lfHeight = wanted.Height;
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = CLEARTYPE_QUALITY;
@@ -307,9 +307,10 @@ void TWinControl::CreateItems() {
 void TWinControl::SyncItems() {
   for (size_t i = 0; i < FItems.size(); ++i) {
     if (i < FModel.Items().size()) ::SetWindowTextW(FItems[i], Utf8ToWide(FModel.Items()[i]).c_str());
-    if (FModel.Kind() == TControlKind::RadioGroup)
-      ::SendMessageW(FItems[i], BM_SETCHECK,
-                     static_cast<int>(i) == FModel.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+    const bool checked = FModel.Kind() == TControlKind::RadioGroup
+                             ? static_cast<int>(i) == FModel.ItemIndex()
+                             : FModel.ItemChecked(i);
+    ::SendMessageW(FItems[i], BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
     ::EnableWindow(FItems[i], FModel.Enabled());
     ::InvalidateRect(FItems[i], nullptr, FALSE);
   }

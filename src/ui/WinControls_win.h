@@ -20,8 +20,8 @@ class TWinForm;
 // One owner per font, brush and picture of the skin: created on first use, freed with it.
 class TSkinCache {
  public:
-  // The font of spec ("<Face> Bold" asks for the face in bold).
-  HFONT Font(const TFontSpec& spec);
+  // The font described by wanted ("<Face> Bold" asks for the face in bold).
+  HFONT Font(const TFontSpec& wanted);
   // The picture resource id of the program as a premultiplied 32-bit DIB, or null.
   HBITMAP Picture(int id);
   // Size of a picture, {0, 0} when missing.

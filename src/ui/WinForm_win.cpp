@@ -195,12 +195,16 @@ void TWinForm::Command(int id, int code, HWND from) {
   if (!control || code != BN_CLICKED) return;
   TControl& m = control->Model();
   if (!m.Enabled()) return;
-  if (m.Kind() == TControlKind::RadioGroup) {
+  if (m.Kind() == TControlKind::RadioGroup || m.Kind() == TControlKind::CheckGroup) {
+    // The item's own window has already changed its state: the model follows it.
     const int index = id - control->Id() - 1;
-    if (index >= 0) m.ClickItem(index);
-    return;
-  }
-  if (m.Kind() == TControlKind::CheckGroup) {
+    if (index < 0 || static_cast<size_t>(index) >= control->ItemWindows().size()) return;
+    const bool checked =
+        ::SendMessageW(control->ItemWindows()[static_cast<size_t>(index)], BM_GETCHECK, 0, 0) == BST_CHECKED;
+    if (m.Kind() == TControlKind::RadioGroup)
+      m.SetItemIndex(index);
+    else
+      m.SetItemChecked(static_cast<size_t>(index), checked);
     if (m.OnClick) m.OnClick();
     return;
   }

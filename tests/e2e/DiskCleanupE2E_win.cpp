@@ -107,6 +107,17 @@ struct TApp : TMainWindowRun {
     return WaitUntil([&] { return FigureOf(row) == text; }, ms);
   }
   HWND Box() const { return FindTopWindow("TfmQuorMessageBox", &kTitle, Process.Pid()); }
+  // Ticks the item, presses Clear and, once the question is up, answers it (a screenshot of
+  // it kept when shot is given); false when no question came.
+  bool ClearAnswering(const std::string& item, const std::string& answer, const std::string& shot = {}) {
+    ClickButton(Button(item));
+    ClickButton(Button("Clear"));
+    HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, Process.Pid(), 10000);
+    if (!box) return false;
+    if (!shot.empty()) SaveScreenshot(box, ArtifactDir() + shot);
+    ClickButton(FindChildWindow(box, "Button", &answer));
+    return true;
+  }
 };
 
 class DiskCleanupE2E : public ::testing::Test {
@@ -142,12 +153,7 @@ TEST_F(DiskCleanupE2E, NothingTickedAsksNothingAndNoClearsNothing) {
   ASSERT_NE(app.Main, nullptr);
   ClickButton(app.Button("Clear"));
   EXPECT_FALSE(WaitUntil([&] { return app.Box() != nullptr; }, 1000));
-  ClickButton(app.Button("Temporary Internet Files"));
-  ClickButton(app.Button("Clear"));
-  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
-  ASSERT_NE(box, nullptr);
-  const std::string no = "No";
-  ClickButton(FindChildWindow(box, "Button", &no));
+  ASSERT_TRUE(app.ClearAnswering("Temporary Internet Files", "No"));
   EXPECT_TRUE(WaitUntil([&] { return app.Box() == nullptr; }, 5000));
   ::Sleep(1500);
   EXPECT_NE(::GetFileAttributesW((InternetCacheDir() + L"\\keep.bin").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -166,20 +172,11 @@ TEST_F(DiskCleanupE2E, TypedUrlsAloneAreClearedAfterThePauseAndPasswordsCountAft
   TApp app = TApp::Start();
   ASSERT_NE(app.Main, nullptr);
   ASSERT_TRUE(app.WaitFigure("Saved Internet Passwords", "2 Records"));
-  ClickButton(app.Button("Recently Accessed URLs"));
-  ClickButton(app.Button("Clear"));
-  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
-  ASSERT_NE(box, nullptr);
-  const std::string yes = "Yes";
   const auto pressed = std::chrono::steady_clock::now();
-  ClickButton(FindChildWindow(box, "Button", &yes));
+  ASSERT_TRUE(app.ClearAnswering("Recently Accessed URLs", "Yes"));
   ASSERT_TRUE(WaitUntil([] { return !KeyExists(kTypedUrlsKey); }, 15000));
   EXPECT_GE(std::chrono::steady_clock::now() - pressed, std::chrono::milliseconds(1000));
-  // No password was removed; the new count pass then shows the two that are there.
-  EXPECT_TRUE(WaitUntil([&] {
-    const std::string f = app.FigureOf("Saved Internet Passwords");
-    return f == "0 Records" || f == "2 Records";
-  }, 10000));
+  // No password was removed; the new count pass shows the two that are there.
   EXPECT_TRUE(app.WaitFigure("Saved Internet Passwords", "2 Records"));
   EXPECT_TRUE(KeyExists(kPasswordsKey));
   app.Exit();
@@ -190,13 +187,7 @@ TEST_F(DiskCleanupE2E, TwelveSavedPasswordsShowTwelveThenNone) {
   TApp app = TApp::Start();
   ASSERT_NE(app.Main, nullptr);
   ASSERT_TRUE(app.WaitFigure("Saved Internet Passwords", "12 Records"));
-  ClickButton(app.Button("Saved Internet Passwords"));
-  ClickButton(app.Button("Clear"));
-  HWND box = WaitForTopWindow("TfmQuorMessageBox", &kTitle, app.Process.Pid(), 10000);
-  ASSERT_NE(box, nullptr);
-  SaveScreenshot(box, ArtifactDir() + "disk-cleanup-question.bmp");
-  const std::string yes = "Yes";
-  ClickButton(FindChildWindow(box, "Button", &yes));
+  ASSERT_TRUE(app.ClearAnswering("Saved Internet Passwords", "Yes", "disk-cleanup-question.bmp"));
   EXPECT_TRUE(app.WaitFigure("Saved Internet Passwords", "0 Records"));
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, kPasswordsKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {

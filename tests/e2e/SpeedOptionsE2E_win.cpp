@@ -130,12 +130,7 @@ class SpeedOptionsE2E : public ::testing::Test {
     // already holds the catalogue's value, the rest missing; boot defragmentation off and no
     // stored states.
     IRawRegistry& reg = SystemRegistry();
-    for (const auto& [cu, key, name] : CatalogueValues()) PutValue(reg, cu, key, name, std::nullopt);
-    PutValue(reg, HKCU, kDesktopKey, "MenuShowDelay", Sz("400"));
-    PutValue(reg, HKCU, kDesktopKey, "WaitToKillAppTimeout", ExpandSz("%WAIT%"));
-    PutValue(reg, HKLM, kTcpParamsKey, "DefaultTTL", Dword(64));
-    PutValue(reg, HKLM, kSessionKey, "AutoChkTimeOut", Dword(0xffffffffu));
-    PutValue(reg, HKLM, kControlKey, "WaitToKillServiceTimeout", Sz("20000"));
+    PlantUsersOwnValues(reg);
     PutValue(reg, HKLM, kMemoryKey, "IoPageLockLimit", Dword(0x10000));
     PutValue(reg, HKLM, kBootDefragKey, kBootDefragValue, Sz("N"));
     PutValue(reg, HKLM, kProductKey, kSpeedStatesValue, std::nullopt);

@@ -166,12 +166,7 @@ TEST_F(SetupE2E, InstallApplyUpgradeAndAnUninstallThatPutsEveryValueBack) {
   IRawRegistry& reg = SystemRegistry();
   // The machine before: some values of the user's own of several kinds, the rest missing, the
   // boot defragmentation option off, and a value of another product in the family's key.
-  for (const auto& [cu, key, name] : CatalogueValues()) PutValue(reg, cu, key, name, std::nullopt);
-  PutValue(reg, HKCU, kDesktopKey, "MenuShowDelay", Sz("400"));
-  PutValue(reg, HKCU, kDesktopKey, "WaitToKillAppTimeout", ExpandSz("%WAIT%"));
-  PutValue(reg, HKLM, kTcpParamsKey, "DefaultTTL", Dword(64));
-  PutValue(reg, HKLM, kSessionKey, "AutoChkTimeOut", Dword(0xffffffffu));
-  PutValue(reg, HKLM, kControlKey, "WaitToKillServiceTimeout", Sz("20000"));
+  PlantUsersOwnValues(reg);
   PutValue(reg, HKLM, kBootDefragKey, kBootDefragValue, Sz("N"));
   PutValue(reg, HKLM, kFamilyKey, "OtherProduct", Sz("kept"));
   const auto before = CatalogueState(reg);

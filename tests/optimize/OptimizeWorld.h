@@ -216,3 +216,14 @@ inline constexpr const char* kMemoryKey =
     "\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management";
 inline constexpr const char* kTcpipKey = "\\SYSTEM\\CurrentControlSet\\Services\\Tcpip";
 inline constexpr const char* kTcpParamsKey = "\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters";
+
+// The machine of the end-to-end tests before the program touches it: no catalogue value but
+// some of the user's own, of several kinds (a text, an expandable text, numbers, all 32 bits).
+inline void PlantUsersOwnValues(IRawRegistry& reg) {
+  for (const auto& [cu, key, name] : CatalogueValues()) PutValue(reg, cu, key, name, std::nullopt);
+  PutValue(reg, true, kDesktopKey, "MenuShowDelay", Sz("400"));
+  PutValue(reg, true, kDesktopKey, "WaitToKillAppTimeout", ExpandSz("%WAIT%"));
+  PutValue(reg, false, kTcpParamsKey, "DefaultTTL", Dword(64));
+  PutValue(reg, false, kSessionKey, "AutoChkTimeOut", Dword(0xffffffffu));
+  PutValue(reg, false, kControlKey, "WaitToKillServiceTimeout", Sz("20000"));
+}

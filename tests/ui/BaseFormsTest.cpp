@@ -96,6 +96,30 @@ TEST(CaptionDrag, MovesOnePixelMoreThanTheTravelWithTheLeftButtonOnly) {
   EXPECT_EQ(top, 61);
 }
 
+TEST(Controls, GroupItemsClickAsTheirKindSays) {
+  TControl radios(TControlKind::RadioGroup, "radios");
+  TControl checks(TControlKind::CheckGroup, "checks");
+  int clicks = 0;
+  for (TControl* g : {&radios, &checks}) {
+    g->SetItems({"a", "b", "c"});
+    g->OnClick = [&] { ++clicks; };
+  }
+  radios.ClickItem(1);
+  radios.ClickItem(2);
+  EXPECT_EQ(radios.ItemIndex(), 2);
+  checks.ClickItem(1);
+  checks.ClickItem(2);
+  checks.ClickItem(1);
+  EXPECT_FALSE(checks.ItemChecked(1));
+  EXPECT_TRUE(checks.ItemChecked(2));
+  EXPECT_EQ(checks.ItemIndex(), -1);
+  checks.ClickItem(7);  // no such item: nothing happens
+  checks.SetEnabled(false);
+  checks.ClickItem(0);  // disabled: nothing happens
+  EXPECT_FALSE(checks.ItemChecked(0));
+  EXPECT_EQ(clicks, 5);
+}
+
 class TTestDialog : public TfmBaseDialog {
  public:
   TTestDialog() : TfmBaseDialog("TTestDialog") {}

@@ -26,7 +26,7 @@ TEST(SkinFonts, ArialGetsAnArialMetricFaceAndArialBoldIsTheBoldOne) {
   TFontSpec bold;
   bold.Name = "Arial Bold";  // the group boxes' font name
   EXPECT_EQ(FaceOf(cache.Font(bold)), "Liberation Sans bold");
-  // One owner per font: the same spec gives the same object.
+  // One owner per font: the same description gives the same object.
   EXPECT_EQ(cache.Font(regular), cache.Font(regular));
 }
 
