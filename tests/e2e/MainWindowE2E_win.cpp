@@ -168,6 +168,16 @@ TEST_F(MainWindowE2E, F1AndTheHelpButtonOpenTheHelpViewer) {
   SendKey(check, VK_F1);
   HWND viewer = WaitForTopWindow("HH Parent", nullptr, app.Process.Pid(), 15000);
   ASSERT_NE(viewer, nullptr);
+  // The viewer comes up in front of the main window.
+  EXPECT_TRUE(WaitUntil([&] {
+    if (!::IsWindowVisible(viewer)) return false;
+    for (HWND w = ::GetTopWindow(nullptr); w; w = ::GetWindow(w, GW_HWNDNEXT)) {
+      if (w == viewer) return true;
+      if (w == app.Main) return false;
+    }
+    return false;
+  }, 10000));
+  ::Sleep(300);
   SaveScreenshot(viewer, ArtifactDir() + "help-from-f1.bmp");
   ::PostMessageW(viewer, WM_CLOSE, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(viewer); }, 10000));
