@@ -1,4 +1,5 @@
 #include "KLServer_win.h"
+#include "ServicePorts_win.h"
 
 #include "common/WinApi.h"
 
@@ -35,6 +36,12 @@ constexpr size_t kServeThreads = 2;
 constexpr ULONG_PTR kKeyWake = 1;
 constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
 constexpr ULONG_PTR kKeyConnection = 3;
+constexpr ULONG_PTR kKeyMakeRoom = 4;  // the system has no socket left for a new connection
+// Connections being closed still hold their slots until their objects are freed; while they
+// go, only this many more may come to a serving thread whose slots are all taken.
+constexpr int kClosingSlack = 64;
+// The owner table is read at most this often, however many connections come.
+constexpr auto kOwnerTableGap = std::chrono::milliseconds(100);
 // Drops are logged up to this many lines per window of the clock, then counted.
 constexpr int kDropLogLines = 20;
 constexpr int64_t kDropLogWindowMs = 10000;
@@ -50,7 +57,12 @@ const char* ReasonText(TDropReason r) {
   return "";
 }
 
-std::string WsaError() { return SystemErrorText(static_cast<unsigned long>(::WSAGetLastError())); }
+// The number always, as the system may have no text for it.
+std::string WsaError() {
+  const int code = ::WSAGetLastError();
+  const std::string text = SystemErrorText(static_cast<unsigned long>(code));
+  return "Winsock error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
+}
 
 bool SetNonBlocking(SOCKET s) {
   u_long on = 1;
@@ -110,6 +122,10 @@ struct TKLServiceHost::TConnection {
   std::unique_ptr<char[]> Inbox;  // the receive buffer of a connection that spoke
   bool InboxArmed = false;        // whether the pending receive reads into it
   bool Closed = false;
+  uint16_t PeerPort = 0;          // the client's port, by which its process is found
+  uint32_t Owner = 0;             // the client's process, 0 while not known
+  bool OwnerDone = false;         // looked up, or no longer needed
+  uint64_t OwnerMark = 0;         // owner tables begun before this connection came
 };
 
 // One serving thread and the connections it owns; nothing here is touched by another thread but
@@ -119,10 +135,14 @@ struct TKLServiceHost::TShard {
   std::vector<std::unique_ptr<TConnection>> Connections;
   std::string ReceiveBuffer = std::string(kReceiveChunk, '\0');
   int MaxClients = 0;
+  int MaxPerProcess = 0;
   size_t HeldBudget = 0;
   size_t HeldBytes = 0;
-  int Live = 0;  // connections not dropped
-  std::atomic<int> Count{0};
+  int Live = 0;        // connections not dropped
+  int Unresolved = 0;  // live connections whose process is still to be looked up
+  uint64_t OwnerTableSeen = 0;
+  std::atomic<int> Count{0};  // connections not yet freed
+  std::atomic<size_t> HeldShown{0};
   int64_t LastRoomLogMs = INT64_MIN / 2;
   int64_t RoomDropsUnlogged = 0;
   int64_t DropLogStartMs = INT64_MIN / 2;
@@ -131,12 +151,16 @@ struct TKLServiceHost::TShard {
 };
 
 TKLServiceHost::TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log,
-                               IClock& clock, const TServerLimits& limits)
+                               IClock& clock, const TServerLimits& limits, IPeerOwners* owners)
     : FLog(log),
       FClock(clock),
       FCore(memory, store, clock, log),
       FLimits(limits),
-      FListen(INVALID_SOCKET) {}
+      FListen(INVALID_SOCKET),
+      FSystemOwners(owners ? nullptr : CreateTcpTableOwners()),
+      FOwners(owners ? owners : FSystemOwners.get()) {
+  FCore.SetMinFreeIntervalMs(limits.MinFreeIntervalMs);
+}
 
 TKLServiceHost::~TKLServiceHost() { Stop(); }
 
@@ -163,6 +187,8 @@ void TKLServiceHost::Start(uint16_t port) {
       throw Exception("completion port: " + SystemErrorText(::GetLastError()));
     shard->MaxClients =
         std::max<int>(1, (FLimits.MaxClients + int(kServeThreads) - 1) / int(kServeThreads));
+    shard->MaxPerProcess = std::max<int>(
+        1, (FLimits.MaxClientsPerProcess + int(kServeThreads) - 1) / int(kServeThreads));
     shard->HeldBudget = FLimits.BufferedBytesBudget / kServeThreads;
     FShards.push_back(std::move(shard));
   }
@@ -173,12 +199,18 @@ void TKLServiceHost::Start(uint16_t port) {
     std::lock_guard lock(FLock);
     FStopping = false;
   }
+  {
+    std::lock_guard lock(FOwnerLock);
+    FOwnerStop = false;
+    FOwnersWanted = false;
+  }
   FListen = listen.release();
   for (auto& shard : FShards) shard->Thread = std::thread([this, &s = *shard] { ServeLoop(s); });
   FAcceptThread = std::thread([this] { AcceptLoop(); });
   FFreeThread = std::thread([this] { FreeLoop(); });
   FSampleThread = std::thread([this] { SampleLoop(); });
   FScheduleThread = std::thread([this] { ScheduleLoop(); });
+  FOwnerThread = std::thread([this] { OwnerLoop(); });
   FLog.Log("listening on 127.0.0.1:" + std::to_string(FPort));
 }
 
@@ -188,11 +220,17 @@ void TKLServiceHost::Stop() {
     FStopping = true;
   }
   FWakeThreads.notify_all();
+  {
+    std::lock_guard lock(FOwnerLock);
+    FOwnerStop = true;
+  }
+  FOwnerWake.notify_all();
   FCore.Stop();
   Wake();
   const uintptr_t listen = FListen.exchange(INVALID_SOCKET);
   if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));  // ends the accept
-  for (std::thread* t : {&FAcceptThread, &FFreeThread, &FSampleThread, &FScheduleThread})
+  for (std::thread* t :
+       {&FAcceptThread, &FFreeThread, &FSampleThread, &FScheduleThread, &FOwnerThread})
     if (t->joinable()) t->join();
   for (auto& shard : FShards)
     if (shard->Thread.joinable()) shard->Thread.join();
@@ -221,6 +259,12 @@ int TKLServiceHost::ClientCount() const noexcept {
   return n;
 }
 
+size_t TKLServiceHost::HeldBytes() const noexcept {
+  size_t n = 0;
+  for (const auto& shard : FShards) n += shard->HeldShown.load();
+  return n;
+}
+
 void TKLServiceHost::Wake() noexcept {
   for (const auto& shard : FShards)
     ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyWake, nullptr);
@@ -236,6 +280,14 @@ void TKLServiceHost::AcceptLoop() {
         return;
       }
       if (s == INVALID_SOCKET) {
+        const int err = ::WSAGetLastError();
+        if (err == WSAECONNRESET || err == WSAEINTR) continue;  // a client gone before it was taken
+        if (err == WSAEMFILE || err == WSAENOBUFS) {
+          // No socket left for the next client: whoever holds them all must not keep it out,
+          // so the slot policy makes room as it does when every slot is taken.
+          for (const auto& shard : FShards)
+            ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyMakeRoom, nullptr);
+        }
         FWakeThreads.wait_for(lock, std::chrono::milliseconds(100));  // no spinning on a failure
         continue;
       }
@@ -269,6 +321,8 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
           ::closesocket(s);
         else
           AddConnection(shard, s, now);
+      } else if (e.lpCompletionKey == kKeyMakeRoom) {
+        if (!stopping && shard.Live > 0) DropOneForRoom(shard, now);
       } else if (e.lpCompletionKey == kKeyConnection && e.lpOverlapped) {
         auto* op = reinterpret_cast<TConnection::TOp*>(e.lpOverlapped);
         op->Pending = false;
@@ -291,14 +345,21 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
     } else {
       FinishFreePass(shard);
       CheckTimes(shard, now);
+      if (shard.Unresolved > 0) ResolveOwners(shard, now);
     }
-    std::erase_if(shard.Connections, [](const auto& c) {
-      return c->Closed && !c->ReceiveOp.Pending && !c->SendOp.Pending;
+    // A connection holds its slot and its bytes until the system has given back its overlapped
+    // operations and the object is freed.
+    std::erase_if(shard.Connections, [&shard](const auto& c) {
+      if (!c->Closed || c->ReceiveOp.Pending || c->SendOp.Pending) return false;
+      shard.HeldBytes -= c->Held;
+      return true;
     });
-    shard.Count = shard.Live;
+    shard.Count = static_cast<int>(shard.Connections.size());
+    shard.HeldShown = shard.HeldBytes;
     if (stopping && shard.Connections.empty()) break;
   }
   shard.Count = 0;
+  shard.HeldShown = 0;
 }
 
 void TKLServiceHost::AddConnection(TShard& shard, uintptr_t socket, int64_t now) {
@@ -312,11 +373,31 @@ void TKLServiceHost::AddConnection(TShard& shard, uintptr_t socket, int64_t now)
     FLog.Log("connection not served: " + SystemErrorText(::GetLastError()));
     return;
   }
+  sockaddr_in peer{};
+  int peerLength = sizeof peer;
+  const uint16_t peerPort =
+      ::getpeername(s.get(), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0
+          ? ntohs(peer.sin_port)
+          : 0;
   if (shard.Live >= shard.MaxClients) DropOneForRoom(shard, now);
+  if (static_cast<int>(shard.Connections.size()) >= shard.MaxClients + kClosingSlack) {
+    // Every slot is held, and many by connections still closing: this one waits no longer.
+    const LINGER abort{1, 0};
+    ::setsockopt(s.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                 sizeof abort);
+    ++FDroppedForRoom;
+    return;
+  }
   shard.Connections.push_back(std::make_unique<TConnection>(s.release(), shard, FCore, FClock,
                                                             FLimits.UnfinishedLineMs));
+  TConnection& c = *shard.Connections.back();
   ++shard.Live;
-  Arm(*shard.Connections.back());
+  c.PeerPort = peerPort;
+  c.OwnerMark = FOwnerTablesStarted.load();
+  c.OwnerDone = peerPort == 0;
+  if (!c.OwnerDone) ++shard.Unresolved;
+  Account(c);
+  Arm(c);
 }
 
 void TKLServiceHost::Completed(TConnection& c, bool receive, bool ok, unsigned long bytes) {
@@ -353,7 +434,7 @@ void TKLServiceHost::DropOneForRoom(TShard& shard, int64_t now) {
   for (const auto& c : shard.Connections) {
     if (c->Closed) continue;
     slots.push_back({c->Session.StartMs(), c->Session.Spoken(), c->Session.LastRequestMs(),
-                     c->Session.UnfinishedBytes()});
+                     c->Session.UnfinishedBytes(), c->Owner});
     owners.push_back(c.get());
   }
   if (slots.empty()) return;
@@ -367,6 +448,90 @@ void TKLServiceHost::DropOneForRoom(TShard& shard, int64_t now) {
     shard.RoomDropsUnlogged = 0;
   }
   Drop(*owners[PickConnectionToDrop(slots, now, FLimits)], nullptr);
+}
+
+void TKLServiceHost::ResolveOwners(TShard& shard, int64_t now) {
+  // No process can hold more than its share while all connections together stay within it.
+  if (ClientCount() <= FLimits.MaxClientsPerProcess) return;
+  const uint64_t table = FOwnerTable.load();
+  if (table == shard.OwnerTableSeen) {
+    std::lock_guard lock(FOwnerLock);
+    if (!FOwnersWanted) {
+      FOwnersWanted = true;
+      FOwnerWake.notify_one();
+    }
+    return;
+  }
+  shard.OwnerTableSeen = table;
+  bool waiting = false, found = false;
+  {
+    std::lock_guard lock(FOwnerLock);
+    for (const auto& p : shard.Connections) {
+      TConnection& c = *p;
+      if (c.OwnerDone) continue;
+      if (table <= c.OwnerMark) {
+        waiting = true;  // came after that table was begun
+        continue;
+      }
+      const auto it = std::lower_bound(
+          FOwnerMap.begin(), FOwnerMap.end(), c.PeerPort,
+          [](const std::pair<uint16_t, uint32_t>& e, uint16_t port) { return e.first < port; });
+      // A connection missing from the table, or with no process there, stays unknown.
+      if (it != FOwnerMap.end() && it->first == c.PeerPort) c.Owner = it->second;
+      found = found || c.Owner != 0;
+      c.OwnerDone = true;
+      --shard.Unresolved;
+    }
+    if (waiting && !FOwnersWanted) {
+      FOwnersWanted = true;
+      FOwnerWake.notify_one();
+    }
+  }
+  if (!found) return;
+  std::vector<TSlotState> slots;
+  std::vector<TConnection*> conns;
+  for (const auto& c : shard.Connections) {
+    if (c->Closed) continue;
+    slots.push_back({c->Session.StartMs(), c->Session.Spoken(), c->Session.LastRequestMs(),
+                     c->Session.UnfinishedBytes(), c->Owner});
+    conns.push_back(c.get());
+  }
+  const std::vector<size_t> over = ConnectionsOverProcessCap(slots, now, FLimits, shard.MaxPerProcess);
+  if (over.empty()) return;
+  FDroppedForCap += static_cast<int64_t>(over.size());
+  if (now - shard.LastRoomLogMs >= kDropLogWindowMs) {
+    FLog.Log(std::to_string(over.size()) + " connection(s) of process " +
+             std::to_string(conns[over.front()]->Owner) + " dropped: more than " +
+             std::to_string(shard.MaxPerProcess) + " held on a serving thread");
+    shard.LastRoomLogMs = now;
+  }
+  for (size_t i : over) Drop(*conns[i], nullptr);
+}
+
+void TKLServiceHost::OwnerLoop() {
+  std::unique_lock lock(FOwnerLock);
+  for (;;) {
+    FOwnerWake.wait(lock, [this] { return FOwnerStop || FOwnersWanted; });
+    if (FOwnerStop) return;
+    FOwnersWanted = false;
+    const uint64_t table = ++FOwnerTablesStarted;
+    lock.unlock();
+    std::vector<std::pair<uint16_t, uint32_t>> owners;
+    try {
+      owners = FOwners->Snapshot(FPort);
+    } catch (const std::exception& e) {
+      FLog.Log(std::string("connection owners not read: ") + e.what());
+    }
+    std::sort(owners.begin(), owners.end());
+    lock.lock();
+    FOwnerMap = std::move(owners);
+    FOwnerTable = table;
+    lock.unlock();
+    Wake();
+    lock.lock();
+    // A flood of connections asks for a table all the time: read it only so often.
+    FOwnerWake.wait_for(lock, kOwnerTableGap, [this] { return FOwnerStop; });
+  }
 }
 
 void TKLServiceHost::ReadFrom(TConnection& c) {
@@ -393,18 +558,19 @@ void TKLServiceHost::Consume(TConnection& c, std::string_view data) {
   Account(c);
   TShard& shard = c.Shard;
   if (shard.HeldBytes > shard.HeldBudget) {
-    const auto most = std::max_element(
-        shard.Connections.begin(), shard.Connections.end(),
-        [](const auto& a, const auto& b) { return a->Held < b->Held; });
-    Drop(**most, "holds the most of the buffered bytes");
+    TConnection* most = nullptr;
+    for (const auto& p : shard.Connections)
+      if (!p->Closed && (!most || p->Held > most->Held)) most = p.get();
+    if (most) Drop(*most, "holds the most of the buffered bytes");
     if (c.Closed) return;
   }
   Advance(c);
 }
 
 void TKLServiceHost::Account(TConnection& c) {
-  const size_t held =
-      c.Closed ? 0 : c.Session.HeldBytes() + c.Out.capacity() + c.Sending.capacity();
+  // Everything the connection makes the service hold, by capacity, until its object is freed.
+  const size_t held = sizeof(TConnection) + (c.Inbox ? kInboxBytes : 0) + c.Session.HeldBytes() +
+                      c.Out.capacity() + c.Sending.capacity();
   c.Shard.HeldBytes = c.Shard.HeldBytes - c.Held + held;
   c.Held = held;
 }
@@ -547,13 +713,26 @@ void TKLServiceHost::Drop(TConnection& c, const char* why) {
   c.Closed = true;
   TShard& shard = c.Shard;
   --shard.Live;
-  shard.HeldBytes -= c.Held;
-  c.Held = 0;
-  // Closing ends the pending operations: their completions still come, and then the
-  // connection is freed.
-  ::shutdown(c.Socket, SD_BOTH);
+  if (!c.OwnerDone) {
+    c.OwnerDone = true;
+    --shard.Unresolved;
+  }
+  if (c.SendOp.Pending || c.ReceiveOp.Pending)
+    ::CancelIoEx(reinterpret_cast<HANDLE>(c.Socket), nullptr);
+  if (c.SendOp.Pending) {
+    // Answers the client never read are not delivered after all: a reset, so the socket and
+    // its unsent data go now instead of whenever the client closes its end.
+    const LINGER abort{1, 0};
+    ::setsockopt(c.Socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                 sizeof abort);
+  } else {
+    ::shutdown(c.Socket, SD_BOTH);
+  }
+  // The cancelled operations still complete; then the connection is freed.
   ::closesocket(c.Socket);
   c.Socket = INVALID_SOCKET;
+  std::string().swap(c.Out);
+  Account(c);
   if (!why) return;
   // A hostile client must not flood the log: a few lines per window, then a count.
   const int64_t now = FClock.NowMs();
@@ -611,6 +790,7 @@ void TKLServiceHost::ScheduleLoop() {
     } catch (const std::exception& e) {
       FLog.Log(std::string("scheduled freeing failed: ") + e.what());
     }
+    FCore.FlushLogSummaries();
     lock.lock();
     FWakeThreads.wait_for(lock, std::chrono::seconds(1), [this] { return FStopping; });
   }

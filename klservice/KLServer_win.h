@@ -20,12 +20,14 @@
 // never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
 // answers sent; requests are taken one at a time per connection. Accepting and freeing memory
 // run on threads of their own, so a long pass holds up nobody else; a WaitAlert waits without
-// holding the thread.
+// holding the thread. Which process holds each connection is looked up on a thread of its own,
+// only while more connections are open than one process may hold.
 class TKLServiceHost {
  public:
   // A host over the given ports and limits; nothing runs until Start.
+  // owners tells which process holds a connection; none takes the system's TCP table.
   TKLServiceHost(IMemoryPort& memory, IScheduleStore& store, IServiceLog& log, IClock& clock,
-                 const TServerLimits& limits = TServerLimits());
+                 const TServerLimits& limits = TServerLimits(), IPeerOwners* owners = nullptr);
   ~TKLServiceHost();
   TKLServiceHost(const TKLServiceHost&) = delete;
   TKLServiceHost& operator=(const TKLServiceHost&) = delete;
@@ -37,8 +39,12 @@ class TKLServiceHost {
   void Stop();
   // The port listened on.
   uint16_t Port() const noexcept { return FPort; }
-  // The connections being served now.
+  // The connections being served now, those still being closed included.
   int ClientCount() const noexcept;
+  // The bytes held for all connections, as the budget counts them.
+  size_t HeldBytes() const noexcept;
+  // How many connections were dropped because their process held more than its share.
+  int64_t DroppedForProcessCap() const noexcept { return FDroppedForCap.load(); }
   // How many connections were dropped to make room for new ones.
   int64_t DroppedForRoom() const noexcept { return FDroppedForRoom.load(); }
   // The request handling.
@@ -62,6 +68,8 @@ class TKLServiceHost {
   void FinishFreePass(TShard& shard);
   void Drop(TConnection& c, const char* why);
   void DropOneForRoom(TShard& shard, int64_t now);
+  void ResolveOwners(TShard& shard, int64_t now);
+  void OwnerLoop();
   void Wake() noexcept;
   void FreeLoop();
   void SampleLoop();
@@ -76,6 +84,18 @@ class TKLServiceHost {
   bool FWinsock = false;
   std::vector<std::unique_ptr<TShard>> FShards;  // fixed while the host runs
   std::atomic<int64_t> FDroppedForRoom{0};
+  std::atomic<int64_t> FDroppedForCap{0};
+  std::unique_ptr<IPeerOwners> FSystemOwners;
+  IPeerOwners* FOwners;
+
+  // The latest table of connection owners, from the owner thread.
+  std::mutex FOwnerLock;
+  std::condition_variable FOwnerWake;
+  bool FOwnersWanted = false;
+  bool FOwnerStop = false;
+  std::atomic<uint64_t> FOwnerTablesStarted{0};
+  std::atomic<uint64_t> FOwnerTable{0};  // which of the tables started FOwnerMap is
+  std::vector<std::pair<uint16_t, uint32_t>> FOwnerMap;  // sorted by port
 
   std::mutex FLock;  // guards the stop flag and the freeing pass below
   std::condition_variable FWakeThreads;
@@ -83,5 +103,5 @@ class TKLServiceHost {
   uint64_t FFreeStarted = 0;   // passes asked for
   uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
   std::string FFreeAnswer;
-  std::thread FAcceptThread, FFreeThread, FSampleThread, FScheduleThread;
+  std::thread FAcceptThread, FFreeThread, FSampleThread, FScheduleThread, FOwnerThread;
 };

@@ -6,8 +6,8 @@
 //   KLService.exe [--port N]             as started by the service manager
 // The server's limits (see TServerLimits) may be set as DWORD values of the key
 // HKLM\SYSTEM\CurrentControlSet\Services\KLService\Parameters: "MaxClients",
-// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget"; they are read
-// when the service starts.
+// "MaxClientsPerProcess", "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs",
+// "BufferedBytesBudget", "MinFreeIntervalMs"; they are read when the service starts.
 #include "KLServer_win.h"
 #include "ServiceControl.h"
 #include "ServicePorts_win.h"
@@ -72,12 +72,16 @@ bool RunHost(IServiceLog& log, const std::function<void()>& onRunning) {
   TWinMemoryPort memory;
   TRegistryScheduleStore store(HKEY_LOCAL_MACHINE, kServiceParametersKey);
   // The limits are settings, so a test can shorten them for an installed service.
-  TKLServiceHost host(memory, store, log, SystemClock(),
+  TKLServiceHost host(memory, store, log, ServiceClock(),
                       ReadServerLimits(HKEY_LOCAL_MACHINE, kServiceParametersKey));
   try {
     host.Start(gPort);
   } catch (const std::exception& e) {
-    log.Log(std::string("not started: ") + e.what());
+    std::string line = std::string("not started: ") + e.what();
+    // Another program on our port would take the application's requests: name it.
+    if (const uint32_t holder = ListenerProcess(gPort))
+      line += "; the port is held by process " + std::to_string(holder);
+    log.Log(line);
     return false;
   }
   onRunning();

@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 
+#include "PortProbe_win.h"
 #include "common/ScopedHandle_win.h"
 
 #include <algorithm>
@@ -38,19 +39,6 @@ uint16_t ServicePort(SC_HANDLE svc) {
   return port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : kServicePort;
 }
 
-// Whether something accepts a connection on 127.0.0.1:port now.
-bool Accepts(uint16_t port) {
-  const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  if (s == INVALID_SOCKET) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = htons(port);
-  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::closesocket(s);
-  return ok;
-}
-
 DWORD State(SC_HANDLE svc) {
   SERVICE_STATUS st{};
   return ::QueryServiceStatus(svc, &st) ? st.dwCurrentState : 0;
@@ -79,7 +67,10 @@ DWORD StartAndWait(SC_HANDLE svc, wchar_t* text) {
       result = ERROR_SERVICE_NOT_ACTIVE;  // it started and ended again
       break;
     }
-    if (state == SERVICE_RUNNING && (!winsock || Accepts(port))) {
+    // Each probe ends within the time left (and a second), so the whole wait keeps its bound.
+    const DWORD elapsed = ::GetTickCount() - start;
+    const DWORD probeMs = std::min<DWORD>(elapsed < kStartWaitMs ? kStartWaitMs - elapsed : 0, 1000);
+    if (state == SERVICE_RUNNING && (!winsock || AcceptsWithin(port, probeMs))) {
       result = NO_ERROR;
       break;
     }

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -129,8 +130,10 @@ TDropReason TLineFramer::Feed(std::string_view data, std::vector<std::string>& l
     if (lf == std::string_view::npos) break;
     if (!FPartial.empty() && FPartial.back() == '\r') FPartial.pop_back();
     if (FPartial.size() > kMaxRequestLine) return TDropReason::LineTooLong;
-    lines.push_back(std::move(FPartial));
-    FPartial.clear();
+    ++FLinesEnded;
+    if (!FPartial.empty()) lines.push_back(std::move(FPartial));
+    // A long line's buffer is not kept for the next one.
+    std::string().swap(FPartial);
     data.remove_prefix(lf + 1);
   }
   return TDropReason::None;
@@ -162,21 +165,26 @@ TClientSession::TClientSession(TServiceCore& core, IClock& clock, int64_t unfini
 
 TClientSession::~TClientSession() { FCore.CloseSession(FId); }
 
+namespace {
+
+// Lines taken are not kept: an emptied list gives its memory back.
+void ReleaseTaken(std::vector<std::string>& lines, size_t& next) {
+  if (next != lines.size()) return;
+  std::vector<std::string>().swap(lines);
+  next = 0;
+}
+
+}  // namespace
+
 TDropReason TClientSession::Feed(std::string_view data) {
   const bool hadPartial = FFramer.HasPartial();
-  if (FNextLine == FLines.size()) {
-    FLines.clear();
-    FNextLine = 0;
-  }
+  ReleaseTaken(FLines, FNextLine);
   const size_t before = FLines.size();
+  const uint64_t endedBefore = FFramer.LinesEnded();
   const TDropReason reason = FFramer.Feed(data, FLines);
-  const bool ended = FLines.size() != before;
-  // Empty lines are skipped anyway: a chunk of line ends must not become thousands of strings.
-  FLines.erase(std::remove_if(FLines.begin() + static_cast<std::ptrdiff_t>(before), FLines.end(),
-                              [](const std::string& l) { return l.empty(); }),
-               FLines.end());
+  const bool ended = FFramer.LinesEnded() != endedBefore;
   for (size_t i = before; i < FLines.size(); ++i)
-    FLineBytes += sizeof(std::string) + FLines[i].capacity();
+    FLineBytes += HeapBytes(FLines[i]);
   if (reason != TDropReason::None) return reason;
   // A line's time runs from its first byte: more of the same line does not renew it.
   if (!FFramer.HasPartial())
@@ -190,7 +198,7 @@ TDropReason TClientSession::NextRequest(std::optional<TRequest>& request) {
   request.reset();
   while (FNextLine < FLines.size()) {
     std::string line = std::move(FLines[FNextLine++]);
-    FLineBytes -= sizeof(std::string) + line.capacity();
+    FLineBytes -= HeapBytes(line);
     if (line.empty()) continue;
     request = ParseRequestLine(line);
     if (!request) return TDropReason::Malformed;
@@ -199,8 +207,7 @@ TDropReason TClientSession::NextRequest(std::optional<TRequest>& request) {
     break;
   }
   if (FNextLine == FLines.size()) {
-    FLines.clear();
-    FNextLine = 0;
+    ReleaseTaken(FLines, FNextLine);
     FLineBytes = 0;
   }
   return TDropReason::None;
@@ -224,26 +231,66 @@ bool TClientSession::Expired() const {
   return FFramer.HasPartial() && FClock.NowMs() - FPartialSinceMs >= FUnfinishedLineMs;
 }
 
-size_t PickConnectionToDrop(const std::vector<TSlotState>& slots, int64_t nowMs,
-                            const TServerLimits& limits) {
-  // Lower tiers go first: 0 never spoke, 1 spoke long ago, 2 spoke lately.
+namespace {
+
+// Whether a goes before b within one process: lower tiers first (0 never spoke, 1 spoke long
+// ago, 2 spoke lately).
+bool DropsBefore(const TSlotState& a, const TSlotState& b, int64_t nowMs,
+                 const TServerLimits& limits) {
   auto tier = [&](const TSlotState& s) {
     if (!s.Spoken) return 0;
     return nowMs - s.LastRequestMs >= limits.RecentRequestMs ? 1 : 2;
   };
-  auto before = [&](const TSlotState& a, const TSlotState& b) {
-    const int ta = tier(a), tb = tier(b);
-    if (ta != tb) return ta < tb;
-    if (ta == 0) {
-      if (a.UnfinishedBytes != b.UnfinishedBytes) return a.UnfinishedBytes > b.UnfinishedBytes;
-      return a.StartMs < b.StartMs;
+  const int ta = tier(a), tb = tier(b);
+  if (ta != tb) return ta < tb;
+  if (ta == 0) {
+    if (a.UnfinishedBytes != b.UnfinishedBytes) return a.UnfinishedBytes > b.UnfinishedBytes;
+    return a.StartMs < b.StartMs;
+  }
+  return a.LastRequestMs < b.LastRequestMs;
+}
+
+}  // namespace
+
+size_t PickConnectionToDrop(const std::vector<TSlotState>& slots, int64_t nowMs,
+                            const TServerLimits& limits) {
+  std::map<uint32_t, size_t> held;  // owner 0 gathers the connections of unknown processes
+  for (const TSlotState& s : slots) ++held[s.Owner];
+  uint32_t most = 0;
+  size_t mostHeld = 0;
+  for (const auto& [owner, n] : held)
+    if (n > mostHeld) {
+      most = owner;
+      mostHeld = n;
     }
-    return a.LastRequestMs < b.LastRequestMs;
-  };
-  size_t pick = 0;
-  for (size_t i = 1; i < slots.size(); ++i)
-    if (before(slots[i], slots[pick])) pick = i;
-  return pick;
+  size_t pick = slots.size();
+  for (size_t i = 0; i < slots.size(); ++i) {
+    if (slots[i].Owner != most) continue;
+    if (pick == slots.size() || DropsBefore(slots[i], slots[pick], nowMs, limits)) pick = i;
+  }
+  return pick == slots.size() ? 0 : pick;
+}
+
+std::vector<size_t> ConnectionsOverProcessCap(const std::vector<TSlotState>& slots, int64_t nowMs,
+                                              const TServerLimits& limits, int cap) {
+  std::map<uint32_t, std::vector<size_t>> byOwner;
+  for (size_t i = 0; i < slots.size(); ++i)
+    if (slots[i].Owner != 0) byOwner[slots[i].Owner].push_back(i);
+  std::vector<size_t> drop;
+  const size_t keep = static_cast<size_t>(std::max(cap, 1));
+  for (auto& [owner, indexes] : byOwner) {
+    if (indexes.size() <= keep) continue;
+    std::sort(indexes.begin(), indexes.end(), [&](size_t a, size_t b) {
+      return DropsBefore(slots[a], slots[b], nowMs, limits);
+    });
+    drop.insert(drop.end(), indexes.begin(),
+                indexes.begin() + static_cast<std::ptrdiff_t>(indexes.size() - keep));
+  }
+  return drop;
+}
+
+int32_t NextSubscriptionHandle(int32_t handle) noexcept {
+  return handle <= 0 || handle == std::numeric_limits<int32_t>::max() ? 1 : handle + 1;
 }
 
 TServiceCore::TServiceCore(IMemoryPort& memory, IScheduleStore& store, IClock& clock,
@@ -271,14 +318,90 @@ void TServiceCore::Stop() {
   FStopping = true;
 }
 
-int TServiceCore::OpenSession() {
+int64_t TServiceCore::OpenSession() {
   std::lock_guard lock(FLock);
   return FNextSession++;
 }
 
-void TServiceCore::CloseSession(int sessionId) {
+void TServiceCore::CloseSession(int64_t sessionId) {
+  {
+    std::lock_guard lock(FLock);
+    std::erase_if(FSubscriptions, [&](const auto& s) { return s.second.Session == sessionId; });
+  }
+  std::lock_guard lock(FLogLock);
+  const int64_t now = FClock.NowMs();
+  for (auto it = FLogCounts.lower_bound({sessionId, TClientLogKind::UnknownCommand});
+       it != FLogCounts.end() && it->first.first == sessionId;) {
+    // What was counted is not lost with the connection.
+    if (it->second.Unwritten)
+      WriteClientLine(now, it->second.Last + " (" + std::to_string(it->second.Unwritten) +
+                               " such lines of this connection in all)");
+    it = FLogCounts.erase(it);
+  }
+}
+
+size_t TServiceCore::QueuedEvents() const {
   std::lock_guard lock(FLock);
-  std::erase_if(FSubscriptions, [&](const auto& s) { return s.second.Session == sessionId; });
+  size_t n = 0;
+  for (const auto& [handle, sub] : FSubscriptions) n += sub.Events.size();
+  return n;
+}
+
+void TServiceCore::SetMinFreeIntervalMs(int64_t ms) { FMinFreeIntervalMs = std::max<int64_t>(ms, 0); }
+
+void TServiceCore::RollLogWindow(int64_t now) {
+  if (now - FLogWindowStartMs >= kClientLogWindowMs) {
+    if (FLogWindowUnwritten)
+      FLog.Log(std::to_string(FLogWindowUnwritten) + " further line(s) of clients not written: " +
+               "more than " + std::to_string(kClientLogLinesPerWindow) + " a second");
+    FLogWindowStartMs = now;
+    FLogWindowLines = 0;
+    FLogWindowUnwritten = 0;
+  }
+}
+
+bool TServiceCore::WriteClientLine(int64_t now, const std::string& line) {
+  RollLogWindow(now);
+  if (FLogWindowLines >= kClientLogLinesPerWindow) {
+    ++FLogWindowUnwritten;
+    return false;
+  }
+  ++FLogWindowLines;
+  FLog.Log(line);
+  return true;
+}
+
+void TServiceCore::ClientLog(int64_t sessionId, TClientLogKind kind, std::string line) {
+  std::lock_guard lock(FLogLock);
+  const int64_t now = FClock.NowMs();
+  auto [it, fresh] = FLogCounts.try_emplace({sessionId, kind});
+  TLogCount& c = it->second;
+  if (!fresh && now - c.LastWrittenMs < kClientLogWindowMs) {
+    ++c.Unwritten;
+    c.Last = std::move(line);
+    return;
+  }
+  if (c.Unwritten) line += " (and " + std::to_string(c.Unwritten) + " such lines before it)";
+  c.LastWrittenMs = now;
+  c.Unwritten = 0;
+  c.Last.clear();
+  c.Last.shrink_to_fit();
+  WriteClientLine(now, line);
+}
+
+void TServiceCore::FlushLogSummaries() {
+  std::lock_guard lock(FLogLock);
+  const int64_t now = FClock.NowMs();
+  for (auto& [key, c] : FLogCounts) {
+    if (!c.Unwritten || now - c.LastWrittenMs < kClientLogWindowMs) continue;
+    WriteClientLine(now, c.Last + " (" + std::to_string(c.Unwritten) +
+                             " such lines of this connection in the last second or more)");
+    c.LastWrittenMs = now;
+    c.Unwritten = 0;
+    c.Last.clear();
+    c.Last.shrink_to_fit();
+  }
+  RollLogWindow(now);
 }
 
 TSchedule TServiceCore::Schedule() const {
@@ -291,7 +414,7 @@ TUsageCounts TServiceCore::Usage() const {
   return FHistory.Counts();
 }
 
-std::optional<std::string> TServiceCore::Handle(const TRequest& request, int sessionId) {
+std::optional<std::string> TServiceCore::Handle(const TRequest& request, int64_t sessionId) {
   const std::string& cmd = request.Command;
   const TCommaList args = TCommaList::Parse(request.Args);
   auto arg = [&](size_t i) { return i < args.Count() ? args.Items()[i] : std::string(); };
@@ -308,7 +431,13 @@ std::optional<std::string> TServiceCore::Handle(const TRequest& request, int ses
     for (const TSensor& s : kSensors) list.Add(s.Name);
     return list.Text();
   }
-  if (SameText(cmd, "EnableAlert")) return EnableAlert(request);
+  if (SameText(cmd, "EnableAlert")) {
+    auto answer = EnableAlert(request);
+    if (answer)
+      ClientLog(sessionId, TClientLogKind::AlertRefused,
+                "EnableAlert " + *answer + ": " + request.Args.substr(0, 200));
+    return answer;
+  }
   if (SameText(cmd, "DisableAlert")) {
     std::lock_guard lock(FLock);
     if (const TSensor* s = FindSensor(arg(0))) FAlerts.erase(s->Name);
@@ -323,13 +452,14 @@ std::optional<std::string> TServiceCore::Handle(const TRequest& request, int ses
   if (SameText(cmd, "Unsubscribe")) {
     if (const auto h = ParseInteger(arg(0))) {
       std::lock_guard lock(FLock);
-      const auto it = FSubscriptions.find(static_cast<int>(*h));
+      const auto it = *h >= INT32_MIN && *h <= INT32_MAX ? FSubscriptions.find(static_cast<int32_t>(*h))
+                                                          : FSubscriptions.end();
       if (it != FSubscriptions.end() && it->second.Session == sessionId) FSubscriptions.erase(it);
     }
     return std::nullopt;
   }
   if (SameText(cmd, "WaitAlert")) return WaitAlert(request, sessionId);
-  FLog.Log("unknown command " + cmd.substr(0, 64));
+  ClientLog(sessionId, TClientLogKind::UnknownCommand, "unknown command " + cmd.substr(0, 64));
   return std::string();
 }
 
@@ -425,7 +555,20 @@ std::string TServiceCore::FreeNow(const char* why) {
     --FFreeSharers;
     return FLastFree;
   }
-  FLastFree = FreePass(why);
+  // Memory freed moments ago is still free; passes back to back would only make every program
+  // fault its pages in again.
+  if (FFreeRan && FClock.NowMs() - FLastFreeEndMs < FMinFreeIntervalMs.load()) return FLastFree;
+  ++FFreePasses;
+  try {
+    FLastFree = FreePass(why);
+  } catch (...) {
+    FFreeRan = true;
+    FLastFreeEndMs = FClock.NowMs();
+    FLastFree.clear();
+    throw;
+  }
+  FFreeRan = true;
+  FLastFreeEndMs = FClock.NowMs();
   return FLastFree;
 }
 
@@ -471,8 +614,7 @@ std::optional<std::string> TServiceCore::EnableAlert(const TRequest& request) {
   const TCommaList args = TCommaList::Parse(request.Args);
   const std::vector<std::string>& items = args.Items();
   auto refuse = [&](const char* what) -> std::optional<std::string> {
-    FLog.Log(std::string("EnableAlert refused (") + what + "): " + request.Args.substr(0, 200));
-    return std::string("Refused=") + what;
+    return std::string("Refused=") + what;  // logged by the caller, counted per connection
   };
   const TSensor* sensor = items.empty() ? nullptr : FindSensor(items[0]);
   if (!sensor) return refuse("sensor");
@@ -498,34 +640,40 @@ std::optional<std::string> TServiceCore::EnableAlert(const TRequest& request) {
   return std::nullopt;
 }
 
-std::string TServiceCore::Subscribe(const std::string& args, int sessionId) {
+std::string TServiceCore::Subscribe(const std::string& args, int64_t sessionId) {
   const auto h = ParseInteger(args);
   std::lock_guard lock(FLock);
-  if (h) {
-    const auto it = FSubscriptions.find(static_cast<int>(*h));
+  if (h && *h >= INT32_MIN && *h <= INT32_MAX) {
+    const auto it = FSubscriptions.find(static_cast<int32_t>(*h));
     if (it != FSubscriptions.end() && it->second.Session == sessionId) return std::to_string(*h);
   }
   const auto held = std::count_if(FSubscriptions.begin(), FSubscriptions.end(),
                                   [&](const auto& s) { return s.second.Session == sessionId; });
   if (static_cast<size_t>(held) >= kMaxSubscriptionsPerClient) return "-1";
-  const int handle = FNextHandle++;
+  // Handles go out as signed 32-bit numbers: after the largest, the numbers not in use again.
+  int32_t handle = FNextHandle;
+  while (FSubscriptions.count(handle)) handle = NextSubscriptionHandle(handle);
+  FNextHandle = NextSubscriptionHandle(handle);
   FSubscriptions[handle] = TSubscription{sessionId, {}};
   return std::to_string(handle);
 }
 
-std::optional<std::string> TServiceCore::TakeAlert(const TRequest& request, int sessionId,
+std::optional<std::string> TServiceCore::TakeAlert(const TRequest& request, int64_t sessionId,
                                                    bool giveUp) {
   const TCommaList args = TCommaList::Parse(request.Args);
   const auto h = args.Count() ? ParseInteger(args.Items()[0]) : std::nullopt;
   std::lock_guard lock(FLock);
-  const auto it = h ? FSubscriptions.find(static_cast<int>(*h)) : FSubscriptions.end();
+  const auto it = h && *h >= INT32_MIN && *h <= INT32_MAX
+                      ? FSubscriptions.find(static_cast<int32_t>(*h))
+                      : FSubscriptions.end();
   if (it == FSubscriptions.end() || it->second.Session != sessionId) return "-1,0";
   std::vector<TEvent>& events = it->second.Events;
   if (!events.empty()) {
     const TEvent e = events.front();
     events.erase(events.begin());
+    if (events.empty()) std::vector<TEvent>().swap(events);
     TCommaList text;
-    text.AddValue("Sensor", e.Sensor);
+    text.AddValue("Sensor", kSensors[e.Sensor].Name);
     text.AddValue("Value", FormatNumber(e.Value));
     text.AddValue("Level", FormatNumber(e.Level));
     TCommaList answer;
@@ -538,7 +686,7 @@ std::optional<std::string> TServiceCore::TakeAlert(const TRequest& request, int 
   return std::nullopt;
 }
 
-std::string TServiceCore::WaitAlert(const TRequest& request, int sessionId) {
+std::string TServiceCore::WaitAlert(const TRequest& request, int64_t sessionId) {
   const int64_t deadline = FClock.NowMs() + kWaitAlertMs;
   for (;;) {
     if (auto answer = TakeAlert(request, sessionId, FClock.NowMs() >= deadline)) return *answer;
@@ -556,6 +704,9 @@ void TServiceCore::Sample() {
   }
   std::lock_guard lock(FLock);
   FHistory.Add(s.Load);
+  // Every queue its share of the total, so the queues of all clients together stay bounded.
+  const size_t share = std::clamp<size_t>(
+      kMaxQueuedEventsTotal / std::max<size_t>(FSubscriptions.size(), 1), 1, kMaxQueuedEvents);
   for (auto& [name, alert] : FAlerts) {
     const TSensor* sensor = FindSensor(name);
     const double value =
@@ -571,9 +722,14 @@ void TServiceCore::Sample() {
       code = 2;
     }
     if (!code) continue;
+    const auto sensorIndex = static_cast<uint8_t>(sensor - kSensors);
     for (auto& [handle, sub] : FSubscriptions) {
-      if (sub.Events.size() >= kMaxQueuedEvents) sub.Events.erase(sub.Events.begin());
-      sub.Events.push_back(TEvent{code, name, value, alert.Level});
+      std::vector<TEvent>& events = sub.Events;
+      if (events.size() >= share)
+        events.erase(events.begin(),
+                     events.begin() + static_cast<std::ptrdiff_t>(events.size() - share + 1));
+      if (events.capacity() > 2 * share) events.shrink_to_fit();
+      events.push_back(TEvent{value, alert.Level, static_cast<uint8_t>(code), sensorIndex});
     }
   }
 }

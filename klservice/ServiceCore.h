@@ -30,7 +30,8 @@
 //   DisableAlert "<sensor>"                     not answered
 //   IsAlertEnabled "<sensor>"                   True|False
 //   Subscribe <handle>                          the handle again when it is the connection's own,
-//                                                else a new one; -1 beyond 8 per connection
+//                                                else a new one (1 to 2147483647, numbers in
+//                                                use skipped); -1 beyond 8 per connection
 //   Unsubscribe <handle>                        not answered
 //   WaitAlert <handle>                          waits up to 10 s for an event of the handle:
 //                                                <code>,<events still queued>,<text> with code 1
@@ -57,11 +58,17 @@
 
 // Longest request line accepted, in characters before its LF (a CR before the LF not counted).
 inline constexpr size_t kMaxRequestLine = 300000;
+// Shortest time between the end of one freeing pass and the start of the next: each pass empties
+// every process's working set, so no client may make the machine thrash through the service.
+inline constexpr int64_t kMinFreeIntervalMs = 10000;
 // What the server allows; the service reads it from its settings, tests shorten the times.
 struct TServerLimits {
-  // Connections served at once. When all are taken, a new connection takes the slot of the one
-  // PickConnectionToDrop names.
+  // Connections served at once, each counted until its object is freed. When all are taken, a
+  // new connection takes the slot of the one PickConnectionToDrop names.
   int MaxClients = 2048;
+  // Connections one client process may hold; beyond it that process's own connections go
+  // (those ConnectionsOverProcessCap names).
+  int MaxClientsPerProcess = 64;
   // How long a begun request line may stay unfinished. A connection that has a whole line or
   // nothing at all unanswered may stay quiet for as long as it likes: the application holds its
   // one connection for its whole life and ends when it is closed.
@@ -71,9 +78,12 @@ struct TServerLimits {
   int64_t RecentRequestMs = 300000;
   // How long a client may leave its answers unread before it is dropped.
   int64_t StalledSendMs = 10000;
-  // Bytes held for all connections together (lines received and not yet answered, unsent
-  // answers); beyond it the connection that holds the most is dropped.
+  // Bytes held for all connections together (the connection objects, lines received and not
+  // yet answered, unsent answers, buffers by their capacity); beyond it the connection that
+  // holds the most is dropped.
   size_t BufferedBytesBudget = size_t{32} << 20;
+  // See kMinFreeIntervalMs.
+  int64_t MinFreeIntervalMs = kMinFreeIntervalMs;
 };
 
 // One memory-load sample every 3 s, kept for one hour (1200 samples). The application advises
@@ -85,9 +95,17 @@ inline constexpr int64_t kSampleIntervalMs = 3000;
 inline constexpr size_t kHistorySamples = 1200;
 // Longest time a WaitAlert request waits for an event: well inside the client's 20 seconds.
 inline constexpr int64_t kWaitAlertMs = 10000;
-// Subscriptions one connection may hold, and events kept per subscription.
+// Subscriptions one connection may hold, and events kept per subscription; all queues together
+// keep at most kMaxQueuedEventsTotal events (each queue its share, at least one), so the queues
+// of every client stay small whatever the number of subscriptions.
 inline constexpr size_t kMaxSubscriptionsPerClient = 8;
 inline constexpr size_t kMaxQueuedEvents = 32;
+inline constexpr size_t kMaxQueuedEventsTotal = 16384;
+// Lines a client's requests make the service log: one per kind and connection per this time,
+// the rest counted into a summary line; and at most kClientLogLinesPerWindow such lines in
+// that time from all connections together.
+inline constexpr int64_t kClientLogWindowMs = 1000;
+inline constexpr int kClientLogLinesPerWindow = 20;
 
 // One request line, "<Command> <seq>,<args>".
 struct TRequest {
@@ -107,22 +125,33 @@ bool LooksLikeForeignProtocol(std::string_view text) noexcept;
 // Reads a boolean text: "True"/"False" in any letter case, or a decimal number (not 0 is true).
 std::optional<bool> ParseBooleanText(std::string_view text);
 
+// The heap memory a string holds: none while its text fits inside the object.
+inline size_t HeapBytes(const std::string& s) noexcept {
+  return s.capacity() > std::string().capacity() ? s.capacity() + 1 : 0;
+}
+
 // Why a connection is to be dropped.
 enum class TDropReason { None, LineTooLong, ForeignProtocol, Malformed, Closed };
 
 // Splits received bytes into lines, enforcing the line limit and the protocol's look.
 class TLineFramer {
  public:
-  // Appends data; every complete line (CR before LF dropped) goes to lines. Gives the reason to
-  // drop the connection, or None.
+  // Appends data; every complete line that is not empty (CR before LF dropped) goes to lines:
+  // empty lines are no requests and cost nothing. Gives the reason to drop the connection, or
+  // None.
   TDropReason Feed(std::string_view data, std::vector<std::string>& lines);
   // Whether bytes of an unfinished line are held.
   bool HasPartial() const noexcept { return !FPartial.empty(); }
   // How many bytes of an unfinished line are held.
   size_t PartialBytes() const noexcept { return FPartial.size(); }
+  // The memory held for the unfinished line (its capacity).
+  size_t PartialCapacity() const noexcept { return HeapBytes(FPartial); }
+  // How many line ends were seen, empty lines included.
+  uint64_t LinesEnded() const noexcept { return FLinesEnded; }
 
  private:
   std::string FPartial;
+  uint64_t FLinesEnded = 0;
 };
 
 // The physical memory figures of the machine.
@@ -224,15 +253,18 @@ class TClientSession {
   bool Expired() const;
   // Bytes of the unfinished line held.
   size_t UnfinishedBytes() const noexcept { return FFramer.PartialBytes(); }
-  // Bytes held for lines received and not yet taken, the unfinished one included.
-  size_t HeldBytes() const noexcept { return FFramer.PartialBytes() + FLineBytes; }
+  // Bytes held for lines received and not yet taken, the unfinished one included, by the
+  // capacity of every buffer.
+  size_t HeldBytes() const noexcept {
+    return FFramer.PartialCapacity() + FLines.capacity() * sizeof(std::string) + FLineBytes;
+  }
   // Whether a valid request came, and the clock's time of the latest one.
   bool Spoken() const noexcept { return FSpoken; }
   int64_t LastRequestMs() const noexcept { return FLastRequestMs; }
   // The clock's time the session began.
   int64_t StartMs() const noexcept { return FStartMs; }
-  // The session's number, unique within the service.
-  int Id() const noexcept { return FId; }
+  // The session's number, unique within the service for its whole run.
+  int64_t Id() const noexcept { return FId; }
 
  private:
   TServiceCore& FCore;
@@ -241,7 +273,7 @@ class TClientSession {
   std::vector<std::string> FLines;
   size_t FNextLine = 0;
   size_t FLineBytes = 0;  // held for the lines not yet taken
-  int FId;
+  int64_t FId;
   bool FSpoken = false;
   int64_t FUnfinishedLineMs;
   int64_t FStartMs;
@@ -255,16 +287,38 @@ struct TSlotState {
   bool Spoken = false;
   int64_t LastRequestMs = 0;
   size_t UnfinishedBytes = 0;
+  uint32_t Owner = 0;  // the client's process id; 0 while not known
 };
 
 // The connection to drop when every slot is taken and a new connection comes, so that no
-// number of connections held by others keeps a real client out. First those that never sent a
-// valid request (the longest unfinished line first, then the oldest); then those whose last
-// request is older than limits.RecentRequestMs (the longest quiet first); a connection that
-// spoke more recently only when no other is left (again the longest quiet). Gives the index
-// into slots; slots must not be empty.
+// number of connections held by others keeps a real client out. It comes from the process that
+// holds the most connections (the connections whose process is not known count as one more
+// process), so a process with one or two connections keeps them while another holds more.
+// Within it: first those that never sent a valid request (the longest unfinished line first,
+// then the oldest); then those whose last request is older than limits.RecentRequestMs (the
+// longest quiet first); a connection that spoke more recently only when no other is left
+// (again the longest quiet). Gives the index into slots; slots must not be empty.
 size_t PickConnectionToDrop(const std::vector<TSlotState>& slots, int64_t nowMs,
                             const TServerLimits& limits);
+// The connections to drop so that no known process holds more than cap of them, chosen within
+// each process in the order of PickConnectionToDrop. Gives indexes into slots.
+std::vector<size_t> ConnectionsOverProcessCap(const std::vector<TSlotState>& slots, int64_t nowMs,
+                                              const TServerLimits& limits, int cap);
+
+// Which process holds each loopback connection to the server.
+class IPeerOwners {
+ public:
+  virtual ~IPeerOwners() = default;
+  // The process id of every client of 127.0.0.1:serverPort, by the client's own port; a
+  // connection that is missing or has 0 is not known.
+  virtual std::vector<std::pair<uint16_t, uint32_t>> Snapshot(uint16_t serverPort) = 0;
+};
+
+// The subscription handle after handle: 1 to 2147483647, starting again at 1.
+int32_t NextSubscriptionHandle(int32_t handle) noexcept;
+
+// What a client did that the log notes, counted per connection and kind.
+enum class TClientLogKind { UnknownCommand, AlertRefused };
 
 // The commands of the service and the state they share; safe to use from several threads.
 class TServiceCore {
@@ -279,18 +333,26 @@ class TServiceCore {
 
   // The answer text of one request of session, or none for the commands that are not answered
   // (DisableAlert, Unsubscribe, and EnableAlert when it is taken).
-  std::optional<std::string> Handle(const TRequest& request, int sessionId);
+  std::optional<std::string> Handle(const TRequest& request, int64_t sessionId);
 
   // Whether request frees memory (it may take long: the server runs it off its loop).
   static bool IsFreeRequest(const TRequest& request);
   // Whether request is a WaitAlert (the server waits for its event without blocking).
   static bool IsWaitAlert(const TRequest& request);
   // Frees memory now and gives the answer text; a request that comes while a pass runs waits
-  // for that pass and shares its outcome.
+  // for that pass and shares its outcome, and one that comes within the minimum interval after
+  // the last pass gets that pass's outcome and frees nothing.
   std::string FreeNow(const char* why);
+  // Sets the minimum interval between two freeing passes (kMinFreeIntervalMs by default).
+  void SetMinFreeIntervalMs(int64_t ms);
+  // How many freeing passes ran.
+  int64_t FreePasses() const noexcept { return FFreePasses.load(); }
   // The answer of a WaitAlert request of session when it can be given now: an event queued, a
   // handle that is not the session's, or giveUp set ("0,0"); none while it should wait on.
-  std::optional<std::string> TakeAlert(const TRequest& request, int sessionId, bool giveUp);
+  std::optional<std::string> TakeAlert(const TRequest& request, int64_t sessionId, bool giveUp);
+  // Writes the summary lines of client log lines counted and not written once their time has
+  // come; the server calls it every second.
+  void FlushLogSummaries();
 
   // Takes one memory-load sample into the history and raises or clears the alerts.
   void Sample();
@@ -306,9 +368,11 @@ class TServiceCore {
   TUsageCounts Usage() const;
 
   // Gives a new session number.
-  int OpenSession();
-  // Drops the subscriptions of a session that ends.
-  void CloseSession(int sessionId);
+  int64_t OpenSession();
+  // Drops the subscriptions and the log counts of a session that ends.
+  void CloseSession(int64_t sessionId);
+  // Events queued for all subscriptions together.
+  size_t QueuedEvents() const;
 
  private:
   struct TAlert {
@@ -317,14 +381,19 @@ class TServiceCore {
     bool Active = false;
   };
   struct TEvent {
-    int Code;
-    std::string Sensor;
     double Value;
     double Level;
+    uint8_t Code;
+    uint8_t Sensor;  // index into the sensors
   };
   struct TSubscription {
-    int Session;
+    int64_t Session;
     std::vector<TEvent> Events;
+  };
+  struct TLogCount {
+    int64_t LastWrittenMs = 0;
+    int64_t Unwritten = 0;
+    std::string Last;  // the latest line counted and not written
   };
 
   std::string FreePass(const char* why);
@@ -333,8 +402,11 @@ class TServiceCore {
   std::string SetSchedule(const std::string& info);
   std::string ScheduleText() const;
   std::optional<std::string> EnableAlert(const TRequest& request);
-  std::string Subscribe(const std::string& args, int sessionId);
-  std::string WaitAlert(const TRequest& request, int sessionId);
+  std::string Subscribe(const std::string& args, int64_t sessionId);
+  std::string WaitAlert(const TRequest& request, int64_t sessionId);
+  void ClientLog(int64_t sessionId, TClientLogKind kind, std::string line);
+  void RollLogWindow(int64_t now);                             // under FLogLock
+  bool WriteClientLine(int64_t now, const std::string& line);  // under FLogLock
 
   IMemoryPort& FMemory;
   IScheduleStore& FStore;
@@ -346,13 +418,23 @@ class TServiceCore {
   TSchedule FSchedule;
   int64_t FNextRunMs = 0;
   std::map<std::string, TAlert> FAlerts;
-  std::map<int, TSubscription> FSubscriptions;
-  int FNextSession = 1;
-  int FNextHandle = 1;
+  std::map<int32_t, TSubscription> FSubscriptions;
+  int64_t FNextSession = 1;
+  int32_t FNextHandle = 1;
   bool FStopping = false;
 
-  std::mutex FFreeLock;      // one freeing pass at a time; guards FLastFree
+  std::mutex FLogLock;  // guards the client log counts below
+  std::map<std::pair<int64_t, TClientLogKind>, TLogCount> FLogCounts;
+  int64_t FLogWindowStartMs = INT64_MIN / 2;
+  int FLogWindowLines = 0;
+  int64_t FLogWindowUnwritten = 0;  // lines beyond the window's share, not counted elsewhere
+
+  std::mutex FFreeLock;      // one freeing pass at a time; guards FLastFree and the times below
   std::string FLastFree;
+  bool FFreeRan = false;
+  int64_t FLastFreeEndMs = 0;
+  std::atomic<int64_t> FMinFreeIntervalMs{kMinFreeIntervalMs};
+  std::atomic<int64_t> FFreePasses{0};
   std::atomic<int> FFreeSharers{0};  // requests waiting for the running pass's outcome
   std::mutex FScheduleLock;  // a schedule change and its saving, one at a time
 };

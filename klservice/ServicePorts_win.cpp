@@ -4,8 +4,11 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 
+#include <winsock2.h>
+#include <iphlpapi.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <type_traits>
 #include <vector>
@@ -167,6 +170,32 @@ void TRegistryScheduleStore::Save(const TSchedule& schedule) {
     throw ERegistryException("schedule not stored: " + SystemErrorText(static_cast<DWORD>(rc)));
 }
 
+bool TFileServiceLog::Open(DWORD disposition) {
+  // Readers may look at the log while it is written, and it may be renamed while open.
+  FFile.reset(::CreateFileW(FPath.c_str(), FILE_APPEND_DATA | DELETE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!FFile) return false;
+  LARGE_INTEGER size{};
+  FSize = ::GetFileSizeEx(FFile.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  return true;
+}
+
+void TFileServiceLog::Rotate() {
+  const std::wstring old = FPath + L".1";
+  // Our own handle shares the rename; the new file is opened before the old handle goes, so a
+  // failure leaves the log where it was.
+  if (::MoveFileExW(FPath.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    TScopedFileHandle previous(FFile.release());
+    if (Open(OPEN_ALWAYS)) return;
+    FFile = std::move(previous);
+    ::MoveFileExW(old.c_str(), FPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  // Held by a reader that does not share the rename: begin the file anew in place.
+  FILE_END_OF_FILE_INFO end{};
+  if (::SetFileInformationByHandle(FFile.get(), FileEndOfFileInfo, &end, sizeof end)) FSize = 0;
+}
+
 void TFileServiceLog::Log(std::string_view line) {
   SYSTEMTIME t;
   ::GetLocalTime(&t);
@@ -178,17 +207,78 @@ void TFileServiceLog::Log(std::string_view line) {
   text += "\r\n";
   std::lock_guard lock(FLock);
   if (FToStderr) std::fwrite(text.data(), 1, text.size(), stderr);
-  TScopedFileHandle file(::CreateFileW(FPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > (1 << 20)) {
-    file.reset(::CreateFileW(FPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return;
-  }
+  if (!FFile && !Open(OPEN_ALWAYS)) return;
+  if (FSize + text.size() > FRotateBytes) Rotate();
   DWORD written = 0;
-  ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  if (::WriteFile(FFile.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+    FSize += written;
+  else
+    FFile.reset();  // opened again with the next line
+}
+
+namespace {
+
+class TSteadyServiceClock final : public IClock {
+ public:
+  int64_t NowMs() override { return static_cast<int64_t>(::GetTickCount64()); }
+  void SleepMs(uint32_t ms) override { ::Sleep(ms); }
+};
+
+// Reads one of the system's TCP tables of IPv4 connections with their owning processes.
+bool ReadTcpTable(TCP_TABLE_CLASS kind, std::vector<char>& buffer) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    const DWORD rc = ::GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE,
+                                           AF_INET, kind, 0);
+    if (rc == NO_ERROR) return true;
+    if (rc != ERROR_INSUFFICIENT_BUFFER) return false;
+    buffer.resize(size + size / 4 + 1024);  // connections come while the table is read
+  }
+  return false;
+}
+
+class TTcpTableOwners final : public IPeerOwners {
+ public:
+  std::vector<std::pair<uint16_t, uint32_t>> Snapshot(uint16_t serverPort) override {
+    std::vector<std::pair<uint16_t, uint32_t>> owners;
+    if (!ReadTcpTable(TCP_TABLE_OWNER_PID_CONNECTIONS, FBuffer))
+      throw Exception("GetExtendedTcpTable: " + SystemErrorText(::GetLastError()));
+    const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(FBuffer.data());
+    const DWORD loopback = htonl(INADDR_LOOPBACK);
+    for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+      const MIB_TCPROW_OWNER_PID& row = table->table[i];
+      // The client's end of a connection to us: its remote end is our port on 127.0.0.1.
+      if (row.dwRemoteAddr != loopback || ntohs(static_cast<u_short>(row.dwRemotePort)) != serverPort)
+        continue;
+      owners.emplace_back(ntohs(static_cast<u_short>(row.dwLocalPort)), row.dwOwningPid);
+    }
+    return owners;
+  }
+
+ private:
+  std::vector<char> FBuffer;
+};
+
+}  // namespace
+
+IClock& ServiceClock() {
+  static TSteadyServiceClock clock;
+  return clock;
+}
+
+std::unique_ptr<IPeerOwners> CreateTcpTableOwners() { return std::make_unique<TTcpTableOwners>(); }
+
+uint32_t ListenerProcess(uint16_t port) {
+  std::vector<char> buffer;
+  if (!ReadTcpTable(TCP_TABLE_OWNER_PID_LISTENER, buffer)) return 0;
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    if (ntohs(static_cast<u_short>(row.dwLocalPort)) == port &&
+        (row.dwLocalAddr == htonl(INADDR_LOOPBACK) || row.dwLocalAddr == INADDR_ANY))
+      return row.dwOwningPid;
+  }
+  return 0;
 }
 
 TServerLimits ReadServerLimits(HKEY root, const wchar_t* path) {
@@ -203,11 +293,16 @@ TServerLimits ReadServerLimits(HKEY root, const wchar_t* path) {
       field = static_cast<std::remove_reference_t<decltype(field)>>(value);
   };
   read(L"MaxClients", limits.MaxClients);
+  read(L"MaxClientsPerProcess", limits.MaxClientsPerProcess);
+  read(L"MinFreeIntervalMs", limits.MinFreeIntervalMs);
   read(L"UnfinishedLineMs", limits.UnfinishedLineMs);
   read(L"RecentRequestMs", limits.RecentRequestMs);
   read(L"StalledSendMs", limits.StalledSendMs);
   read(L"BufferedBytesBudget", limits.BufferedBytesBudget);
+  // Beyond the signed range a DWORD reads as negative: take the default instead.
   if (limits.MaxClients < 0) limits.MaxClients = TServerLimits().MaxClients;
+  if (limits.MaxClientsPerProcess < 0)
+    limits.MaxClientsPerProcess = TServerLimits().MaxClientsPerProcess;
   return limits;
 }
 

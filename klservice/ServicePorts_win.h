@@ -6,6 +6,9 @@
 
 #include "common/WinApi.h"
 
+#include "common/ScopedHandle_win.h"
+
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -34,22 +37,41 @@ class TRegistryScheduleStore final : public IScheduleStore {
   std::wstring FPath;
 };
 
-// Appends time-stamped lines to a file (started anew beyond 1 MB), and to stderr when asked.
+// Appends time-stamped lines to a file, and to stderr when asked. Beyond rotateBytes the file is
+// closed, renamed to "<path>.1" (replacing an earlier one) and begun anew; when a reader keeps
+// it from being renamed, it is begun anew in place, so the log always goes on.
 class TFileServiceLog final : public IServiceLog {
  public:
   // A log into path; toStderr also echoes each line to the console.
-  TFileServiceLog(std::wstring path, bool toStderr) : FPath(std::move(path)), FToStderr(toStderr) {}
+  TFileServiceLog(std::wstring path, bool toStderr, uint64_t rotateBytes = uint64_t{1} << 20)
+      : FPath(std::move(path)), FToStderr(toStderr), FRotateBytes(rotateBytes) {}
   void Log(std::string_view line) override;
 
  private:
+  bool Open(DWORD disposition);
+  void Rotate();
+
   std::mutex FLock;
   std::wstring FPath;
   bool FToStderr;
+  uint64_t FRotateBytes;
+  TScopedFileHandle FFile;  // kept open, shared for reading and for the rename
+  uint64_t FSize = 0;
 };
 
+// The service's clock: the system's tick count, which no change of the wall clock moves, so a
+// clock set back cannot hold a connection or a pass for longer than its limit.
+IClock& ServiceClock();
+
+// The owners of loopback connections from the system's TCP table (GetExtendedTcpTable).
+std::unique_ptr<IPeerOwners> CreateTcpTableOwners();
+// The process listening on 127.0.0.1:port (or on every address at port), 0 when none is found.
+uint32_t ListenerProcess(uint16_t port);
+
 // The server's limits: the defaults, each replaced by the DWORD value of its name under
-// root\path when that is present and not 0: "MaxClients", "UnfinishedLineMs",
-// "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget".
+// root\path when that is present and not 0: "MaxClients", "MaxClientsPerProcess",
+// "UnfinishedLineMs", "RecentRequestMs", "StalledSendMs", "BufferedBytesBudget",
+// "MinFreeIntervalMs".
 TServerLimits ReadServerLimits(HKEY root, const wchar_t* path);
 
 // The full path of a file beside the running program.

@@ -179,6 +179,12 @@ TtcpServOpr::~TtcpServOpr() {
 }
 
 void TtcpServOpr::ReportLost(IServiceLink* sender) {
+  // The handler's message box waits for the user: with the request lock held every other
+  // client on the machine would wait with it.
+  if (FRequestDepth > 0) {
+    ++FLossesPending;
+    return;
+  }
   if (FOnServiceLost) {
     const TServiceLostEvent handler = FOnServiceLost;  // the handler may replace itself
     handler(sender);
@@ -239,18 +245,30 @@ void TtcpServOpr::Request(const std::string& command, const std::string& args, b
                           std::string& answer) {
   // A window closed inside the wait may drop the last other reference: stay alive to the end.
   const std::shared_ptr<TtcpServOpr> keepAlive = weak_from_this().lock();
-  TLockHold hold(FLock);
-  answer.clear();
-  if (!Connected()) {
-    ReportLost(this);
-    return;
-  }
-  try {
-    const int32_t seq = TakeSequenceNumber();
-    FClient->WriteLine(command + " " + std::to_string(seq) + "," + args);
-    if (waitAnswer) answer = AwaitAnswer(seq);
-  } catch (const std::exception&) {
+  {
+    ++FRequestDepth;
+    struct TLeave {
+      int& Depth;
+      ~TLeave() { --Depth; }
+    } leave{FRequestDepth};
+    TLockHold hold(FLock);  // given back before the depth drops
     answer.clear();
+    if (!Connected()) {
+      ReportLost(this);
+    } else {
+      try {
+        const int32_t seq = TakeSequenceNumber();
+        FClient->WriteLine(command + " " + std::to_string(seq) + "," + args);
+        if (waitAnswer) answer = AwaitAnswer(seq);
+      } catch (const std::exception&) {
+        answer.clear();
+      }
+    }
+  }
+  // Every report is made, as a replaced handler may count them.
+  while (FRequestDepth == 0 && FLossesPending > 0) {
+    --FLossesPending;
+    ReportLost(this);
   }
 }
 

@@ -184,7 +184,8 @@ class TtcpServOpr final : public IServiceLink, public std::enable_shared_from_th
   void SetConnected(bool value);
   // One exchange under the request lock: sends command with the next sequence number and args,
   // and when waitAnswer is set reads lines until the one that answers it. Failures after the
-  // lock is taken give an empty answer and no error.
+  // lock is taken give an empty answer and no error. A loss found meanwhile is reported once the
+  // lock is given back (after the outermost exchange of a nested wait).
   void Request(const std::string& command, const std::string& args, bool waitAnswer,
                std::string& answer);
   // The built-in lost-service handler: shows the loss once and asks the application to end.
@@ -214,6 +215,8 @@ class TtcpServOpr final : public IServiceLink, public std::enable_shared_from_th
   IServiceLostUi& FUi;
   TServiceLostEvent FOnServiceLost;
   bool FLostReported = false;
+  int FRequestDepth = 0;      // exchanges of this client running on the stack
+  int FLossesPending = 0;     // reports of a loss found inside an exchange, made after it
 };
 
 // A number as the request line carries it: general format, up to 15 significant digits, "." as

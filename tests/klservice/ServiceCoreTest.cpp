@@ -95,8 +95,10 @@ TEST(LineFramer, SplitsChunksAndDropsCr) {
   EXPECT_EQ(f.Feed("GetInfo 1,a\r", lines), TDropReason::None);
   EXPECT_TRUE(lines.empty());
   EXPECT_TRUE(f.HasPartial());
-  EXPECT_EQ(f.Feed("\nGetInfo 2,b\n\r\nGet", lines), TDropReason::None);
-  EXPECT_EQ(lines, (std::vector<std::string>{"GetInfo 1,a", "GetInfo 2,b", ""}));
+  EXPECT_EQ(f.Feed("\nGetInfo 2,b\n\r\n\nGet", lines), TDropReason::None);
+  EXPECT_EQ(lines, (std::vector<std::string>{"GetInfo 1,a", "GetInfo 2,b"}))
+      << "empty lines are not kept";
+  EXPECT_EQ(f.LinesEnded(), 4u);
   EXPECT_TRUE(f.HasPartial());
 }
 
@@ -207,9 +209,11 @@ TEST_F(ServiceCoreTest, FreeMeasuresWhatWasFreed) {
   const auto a = Ask("GetInfo 7,\"module.optimize\",\"optimi.free\",nocache=true");
   EXPECT_EQ(memory.FFrees, 1);
   EXPECT_EQ(a, "FreedMB=256,BeforeMB=4096,AfterMB=4352,Steps=3,Refused=1");
+  clock.Advance(kMinFreeIntervalMs);
   memory.FGain = 0;
   memory.FStatus.AvailPhys = 4096ull << 20;
   EXPECT_EQ(TCommaList::Parse(*Ask("GetInfo 8,\"module.optimize\",\"optimi.free\",")).Value("FreedMB"), "0");
+  clock.Advance(kMinFreeIntervalMs);
   memory.FFailStatus = true;
   EXPECT_EQ(Ask("GetInfo 9,\"module.optimize\",\"optimi.free\",nocache=true"), "");
 }
@@ -232,8 +236,36 @@ TEST_F(ServiceCoreTest, RequestsDuringAFreeingPassShareItsOutcome) {
   EXPECT_EQ(slow.FFrees, 1);
   EXPECT_EQ(first, second);
   EXPECT_EQ(TCommaList::Parse(*first).Value("FreedMB"), "256");
+  clock.Advance(kMinFreeIntervalMs);
   EXPECT_EQ(TCommaList::Parse(*shared.Handle(free, 1)).Value("FreedMB"), "256");
-  EXPECT_EQ(slow.FFrees, 2) << "a request after the pass runs its own";
+  EXPECT_EQ(slow.FFrees, 2) << "a request after the pass and its interval runs its own";
+}
+
+TEST_F(ServiceCoreTest, FreeingPassesKeepTheirMinimumInterval) {
+  const std::string free = "GetInfo 1,\"module.optimize\",\"optimi.free\",nocache=true";
+  const auto first = Ask(free);
+  ASSERT_EQ(memory.FFrees, 1);
+  // 1000 requests in the 10 seconds after the pass: each gets the pass's outcome, none frees.
+  for (int i = 1; i < 1000; ++i) {
+    clock.Advance(kMinFreeIntervalMs / 1000);
+    ASSERT_EQ(Ask(free), first) << i;
+  }
+  EXPECT_EQ(memory.FFrees, 1);
+  EXPECT_EQ(core.FreePasses(), 1);
+  clock.Advance(kMinFreeIntervalMs / 1000);  // 10 s after the pass
+  EXPECT_EQ(TCommaList::Parse(*Ask(free)).Value("BeforeMB"), "4352") << "a new pass, measured anew";
+  EXPECT_EQ(memory.FFrees, 2);
+
+  // The schedule runs when due, the interval being long over by then.
+  Ask("GetInfo 2,\"module.optimize\",\"optimi.free.setconf\",\"Enabled=-1,Period=5\"");
+  clock.Advance(5 * 60000);
+  EXPECT_TRUE(core.RunScheduleIfDue());
+  EXPECT_EQ(memory.FFrees, 3);
+
+  core.SetMinFreeIntervalMs(0);
+  Ask(free);
+  Ask(free);
+  EXPECT_EQ(memory.FFrees, 5) << "the interval is a setting";
 }
 
 TEST_F(ServiceCoreTest, ScheduleIsSetKeptAndRefusedWhenInvalid) {
@@ -452,17 +484,24 @@ TEST_F(ClientSessionTest, RequestsAreTakenOneAtATime) {
   EXPECT_FALSE(r) << "the unfinished line waits";
 }
 
-TEST_F(ClientSessionTest, HeldBytesCountWhatWaitsAndLineEndsCostNothing) {
+TEST_F(ClientSessionTest, HeldBytesCountEveryBufferAndEmptiedOnesAreGivenBack) {
   TClientSession s(core, clock);
-  EXPECT_EQ(s.Feed(std::string(10000, '\n')), TDropReason::None);
+  EXPECT_EQ(s.Feed(std::string(16384, '\n')), TDropReason::None);
   EXPECT_FALSE(s.HasLines());
-  EXPECT_EQ(s.HeldBytes(), 0u);
-  EXPECT_EQ(s.Feed("Subscribe 1,0\nSubscribe 2,0\nSubscr"), TDropReason::None);
-  EXPECT_GE(s.HeldBytes(), 2 * 13u + 6u);
+  EXPECT_EQ(s.HeldBytes(), 0u) << "line ends cost nothing, not even list capacity";
+  EXPECT_EQ(s.Feed(std::string(16384, '\n') + "Subscribe 1,0\nSubscribe 2,0\n"), TDropReason::None);
+  EXPECT_GE(s.HeldBytes(), 2 * sizeof(std::string)) << "the list counts by its capacity";
+  const std::string longLine = "Subscribe 3," + std::string(100000, '0');
+  EXPECT_EQ(s.Feed(longLine.substr(0, 60000)), TDropReason::None);
+  EXPECT_GE(s.HeldBytes(), 60000u) << "the unfinished line's buffer";
+  EXPECT_EQ(s.Feed(longLine.substr(60000) + "\n"), TDropReason::None);
+  EXPECT_GE(s.HeldBytes(), longLine.size());
   std::optional<TRequest> r;
-  s.NextRequest(r);
-  s.NextRequest(r);
-  EXPECT_EQ(s.HeldBytes(), 6u) << "only the unfinished line is left";
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(s.NextRequest(r), TDropReason::None);
+    ASSERT_TRUE(r);
+  }
+  EXPECT_EQ(s.HeldBytes(), 0u) << "every buffer given back once its lines are taken";
 }
 
 TEST(SlotPolicy, DropsTheNeverSpokenThenTheLongQuietAndRecentSpeakersLast) {
@@ -488,5 +527,119 @@ TEST(SlotPolicy, DropsTheNeverSpokenThenTheLongQuietAndRecentSpeakersLast) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(PickConnectionToDrop(c.slots, now, limits), c.drop) << c.name;
+}
+
+TEST(SlotPolicy, AProcessWithFewConnectionsKeepsThemWhileAnotherHoldsMore) {
+  const TServerLimits limits;
+  const int64_t now = 10000000;
+  const int64_t old = now - limits.RecentRequestMs - 1000;
+  auto slots = [&](uint32_t owner, int n, bool spoken, int64_t last) {
+    std::vector<TSlotState> v;
+    for (int i = 0; i < n; ++i) v.push_back({now - 100 + i, spoken, last + i, 0, owner});
+    return v;
+  };
+  auto join = [](std::vector<std::vector<TSlotState>> parts) {
+    std::vector<TSlotState> all;
+    for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+  };
+  const struct {
+    const char* name;
+    std::vector<TSlotState> slots;
+    uint32_t owner;  // whose connection goes
+  } cases[] = {
+      // The application: one connection, spoke long ago; the other process spoke just now.
+      {"one quiet connection stays beside dozens of busy ones",
+       join({slots(7, 1, true, old), slots(9, 30, true, now - 50)}), 9},
+      {"two never-spoken ones stay beside dozens that spoke",
+       join({slots(7, 2, false, 0), slots(9, 24, true, now)}), 9},
+      {"the process with the most, of three",
+       join({slots(5, 10, true, now), slots(7, 2, true, old), slots(9, 12, true, now)}), 9},
+      {"connections of unknown processes count as one more process",
+       join({slots(7, 1, true, old), slots(9, 3, true, now), slots(0, 40, true, now)}), 0},
+      {"all unknown: the order within one process",
+       join({slots(0, 3, true, now), slots(0, 1, true, old)}), 0},
+  };
+  for (const auto& c : cases) {
+    const size_t drop = PickConnectionToDrop(c.slots, now, limits);
+    ASSERT_LT(drop, c.slots.size()) << c.name;
+    EXPECT_EQ(c.slots[drop].Owner, c.owner) << c.name;
+  }
+  // Within the process that gives one up, the order stays: its longest-quiet one.
+  const auto mixed = join({slots(7, 1, true, old), slots(9, 3, true, now), slots(9, 1, true, old)});
+  EXPECT_EQ(PickConnectionToDrop(mixed, now, limits), 4u);
+}
+
+TEST(SlotPolicy, EachKnownProcessIsCappedByItsOwnLongestQuiet) {
+  const TServerLimits limits;
+  const int64_t now = 10000000;
+  std::vector<TSlotState> slots;
+  for (int i = 0; i < 70; ++i) slots.push_back({i, true, now - 70 + i, 0, 9});  // 0 quiet longest
+  slots.push_back({0, true, 0, 0, 7});
+  for (int i = 0; i < 100; ++i) slots.push_back({i, true, now, 0, 0});  // unknown: never capped
+  std::vector<size_t> over = ConnectionsOverProcessCap(slots, now, limits, 64);
+  std::sort(over.begin(), over.end());
+  EXPECT_EQ(over, (std::vector<size_t>{0, 1, 2, 3, 4, 5}));
+  EXPECT_TRUE(ConnectionsOverProcessCap(slots, now, limits, 70).empty());
+}
+
+TEST(SubscriptionHandles, StayPositiveSigned32BitNumbers) {
+  EXPECT_EQ(NextSubscriptionHandle(1), 2);
+  EXPECT_EQ(NextSubscriptionHandle(2147483646), 2147483647);
+  EXPECT_EQ(NextSubscriptionHandle(2147483647), 1) << "no overflow into negative numbers";
+  EXPECT_EQ(NextSubscriptionHandle(0), 1);
+}
+
+TEST_F(ServiceCoreTest, AClientCannotFloodTheLog) {
+  const size_t before = log.FLines.size();
+  auto linesWith = [&](const std::string& text) {
+    size_t n = 0;
+    for (size_t i = before; i < log.FLines.size(); ++i) n += log.FLines[i].find(text) != std::string::npos;
+    return n;
+  };
+  for (int i = 0; i < 5000; ++i) {
+    Ask("Shutdown " + std::to_string(i) + ",", 1);
+    Ask("EnableAlert " + std::to_string(i) + ",\"cpu.heat\",1,2", 1);
+  }
+  EXPECT_EQ(linesWith("unknown command"), 1u) << "one line per kind and second from a connection";
+  EXPECT_EQ(linesWith("EnableAlert Refused=sensor"), 1u);
+  clock.Advance(kClientLogWindowMs);
+  core.FlushLogSummaries();
+  EXPECT_EQ(linesWith("4999 such lines"), 2u) << "the rest counted into one summary each";
+
+  // Many connections, one line each: a few a second are written, the rest counted.
+  clock.Advance(kClientLogWindowMs);
+  const size_t mark = log.FLines.size();
+  for (int session = 100; session < 300; ++session) Ask("Shutdown 1,", session);
+  EXPECT_EQ(log.FLines.size() - mark, size_t(kClientLogLinesPerWindow));
+  clock.Advance(kClientLogWindowMs);
+  core.FlushLogSummaries();
+  EXPECT_EQ(linesWith(std::to_string(200 - kClientLogLinesPerWindow) + " further line(s)"), 1u);
+
+  // What a connection had counted is written when it closes.
+  clock.Advance(kClientLogWindowMs);
+  {
+    TClientSession s(core, clock);
+    auto sink = [](std::string_view) { return true; };
+    s.Receive("Nope 1,\nNope 2,\nNope 3,\n", sink);
+  }
+  EXPECT_EQ(linesWith("2 such lines of this connection in all"), 1u);
+}
+
+TEST_F(ServiceCoreTest, AlertQueuesOfAllSubscriptionsStayBounded) {
+  Ask("EnableAlert 1,\"memory.load\",80,70");
+  const int sessions = 400;  // 3200 subscriptions
+  for (int s = 1; s <= sessions; ++s)
+    for (int i = 0; i < int(kMaxSubscriptionsPerClient); ++i) Ask("Subscribe 1,x", s);
+  for (int i = 0; i < 40; ++i) {
+    memory.SetLoad(i % 2 ? 10 : 90);  // raised and cleared in turn: an event every sample
+    core.Sample();
+  }
+  EXPECT_LE(core.QueuedEvents(), kMaxQueuedEventsTotal);
+  EXPECT_GE(core.QueuedEvents(), size_t(sessions) * kMaxSubscriptionsPerClient)
+      << "each queue keeps at least its newest event";
+  const auto answer = Ask("WaitAlert 1,1", 1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->substr(0, 2), "2,") << "the oldest event kept, a clear";
 }
 

@@ -345,6 +345,50 @@ TEST_F(TcpClientTest, ARequestInsideTheWaitRunsToItsEndAndTheOuterOneTimesOut) {
   EXPECT_EQ(FLock.Acquired, FLock.Released);
 }
 
+TEST_F(TcpClientTest, TheLossIsShownOnlyOnceTheRequestLockIsGivenBack) {
+  // Another client of the lock must not wait for the user to close the box.
+  std::vector<int> depthsAtShow;
+  FUi.OnShow = [&] { depthsAtShow.push_back(FLock.Depth); };
+  const struct {
+    const char* name;
+    std::function<void(TtcpServOpr&)> loseInside;
+  } cases[] = {
+      {"closed while the answer is awaited",
+       [&](TtcpServOpr& c) {
+         FTransport->CloseAfter(500);
+         std::string info = "nocache=true";
+         c.GetInfo("m", "i", info);
+       }},
+      {"the send fails",
+       [&](TtcpServOpr& c) {
+         FTransport->FailSends = true;
+         std::string info;
+         c.GetInfo("m", "i", info);
+       }},
+      {"found by a request nested inside another's wait",
+       [&](TtcpServOpr& c) {
+         for (int i = 0; i < 4; ++i) FTransport->Send("9,foreign");  // the fourth read pumps
+         FPump.OnPump = [&] {
+           if (!FTransport->IsUp) return;  // once: the loss is in
+           FTransport->Lose();
+           std::string answer;
+           c.Request("GetInfo", "", true, answer);
+         };
+         std::string info = "nocache=true";
+         c.GetInfo("m", "outer", info);
+       }},
+  };
+  for (const auto& k : cases) {
+    depthsAtShow.clear();
+    FUi.Shown.clear();
+    auto client = MakeClient();
+    k.loseInside(*client);
+    EXPECT_EQ(FUi.Shown.size(), 1u) << k.name;
+    EXPECT_EQ(depthsAtShow, std::vector<int>{0}) << k.name;
+    EXPECT_EQ(FLock.Depth, 0) << k.name;
+  }
+}
+
 TEST_F(TcpClientTest, ReleasingTheLastReferenceDisconnectsWithoutReportingALoss) {
   auto client = MakeClient();
   std::weak_ptr<TtcpServOpr> weak = client;
