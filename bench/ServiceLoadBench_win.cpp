@@ -1,9 +1,16 @@
-// Load on the service's server: N clients in parallel, each sending its requests one after the
-// other and matching every answer to its request.
+// Load on the service's server beside the floor of this machine: a plain blocking Winsock
+// server (one thread per connection, recv and send, answering each line with its number) under
+// the same Wine, in the same run. N clients in parallel, each sending its requests one after
+// the other and matching every answer to its request.
 //   service_load_bench [clients] [requests-per-client] [--port N] [--idle N]
-// Without --port the server runs in this process on a free loopback port; with it the bench
-// talks to a running KLService (for example KLService.exe --console --port N). --idle opens N
-// connections that never send a byte before the load starts, and reports what they cost.
+// Without clients it measures 1 and 8. Without --port the server runs in this process on a free
+// loopback port; with it the bench talks to a running KLService (for example KLService.exe
+// --console --port N). --idle opens N connections that never send a byte before the load
+// starts, and reports what they cost.
+//
+// Per request the service makes three socket calls against the floor's two: the completion of
+// the receive (one GetQueuedCompletionStatusEx per batch), a send that completes at once, and
+// the overlapped receive armed again; the floor's thread sleeps in recv and sends.
 #include "klservice/KLServer_win.h"
 #include "klservice/ServicePorts_win.h"
 
@@ -15,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -35,10 +44,80 @@ double Percentile(const std::vector<double>& sorted, double q) {
   return sorted[std::min(sorted.size() - 1, static_cast<size_t>(q * double(sorted.size())))];
 }
 
+// The floor: blocking sockets, a thread per connection, each line answered with its number.
+class TBlockingEchoServer {
+ public:
+  TBlockingEchoServer() {
+    FListen = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(FListen, SOMAXCONN);
+    int len = sizeof addr;
+    ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len);
+    Port = ntohs(addr.sin_port);
+    FAccept = std::thread([this] {
+      for (;;) {
+        const SOCKET s = ::accept(FListen, nullptr, nullptr);
+        if (s == INVALID_SOCKET) return;
+        FClients.emplace_back([s] { Serve(s); });
+      }
+    });
+  }
+  ~TBlockingEchoServer() {
+    ::closesocket(FListen);
+    FAccept.join();
+    for (auto& t : FClients) t.join();  // each ends when its client closes
+  }
+  uint16_t Port = 0;
+
+ private:
+  static void Serve(SOCKET s) {
+    const BOOL noDelay = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                 sizeof noDelay);
+    std::string pending, out;
+    char buf[4096];
+    for (;;) {
+      const int n = ::recv(s, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      pending.append(buf, size_t(n));
+      out.clear();
+      for (size_t lf; (lf = pending.find('\n')) != std::string::npos; pending.erase(0, lf + 1)) {
+        const size_t space = pending.find(' ');
+        const size_t comma = pending.find(',', space);
+        if (space < lf && comma < lf) out.append(pending, space + 1, comma - space);
+        out += '\n';
+      }
+      if (!out.empty() && ::send(s, out.data(), int(out.size()), 0) != int(out.size())) break;
+    }
+    ::closesocket(s);
+  }
+  SOCKET FListen;
+  std::thread FAccept;
+  std::vector<std::thread> FClients;
+};
+
+struct TFigures {
+  double Median, P99, PerSecond;
+  bool Ok;
+};
+
+TFigures Measure(uint16_t port, int clients, int requests, bool checkText) {
+  const TLoadResult r = RunLoad(port, clients, requests, checkText);
+  if (r.Wrong || r.Lost || r.Unconnected)
+    std::printf("  sent %lld, matched %lld, wrong %lld, lost %lld, unconnected %d\n",
+                static_cast<long long>(r.Sent), static_cast<long long>(r.Matched),
+                static_cast<long long>(r.Wrong), static_cast<long long>(r.Lost), r.Unconnected);
+  return {Percentile(r.LatenciesMs, 0.5), Percentile(r.LatenciesMs, 0.99),
+          double(r.Matched) / r.Seconds, r.Matched == r.Sent && r.Unconnected == 0};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  int clients = 8, requests = 5000, port = 0, idle = 0;
+  int clients = 0, requests = 5000, port = 0, idle = 0;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--port") && i + 1 < argc)
@@ -50,9 +129,9 @@ int main(int argc, char** argv) {
     else
       requests = std::atoi(argv[i]);
   }
-  if (clients <= 0 || clients > TServerLimits().MaxClients || requests <= 0) {
-    std::fprintf(stderr, "clients must be 1 to %d, requests positive\n",
-                 TServerLimits().MaxClients);
+  if (clients < 0 || clients > TServerLimits().MaxClientsPerProcess || requests <= 0) {
+    std::fprintf(stderr, "clients must be 1 to %d (one process's share), requests positive\n",
+                 TServerLimits().MaxClientsPerProcess);
     return 2;
   }
   TWinsockScope winsock;
@@ -61,7 +140,7 @@ int main(int argc, char** argv) {
   TQuietLog log;
   std::unique_ptr<TKLServiceHost> host;
   if (port == 0) {
-    host = std::make_unique<TKLServiceHost>(memory, store, log, SystemClock());
+    host = std::make_unique<TKLServiceHost>(memory, store, log, ServiceClock());
     host->Start(0);
     port = host->Port();
   }
@@ -76,17 +155,29 @@ int main(int argc, char** argv) {
                 "(both ends, in this process)\n",
                 idle, before, after, (double(after) - double(before)) / idle);
   }
-  const TLoadResult r = RunLoad(static_cast<uint16_t>(port), clients, requests);
-  std::printf("clients %d, requests each %d, %s server\n", clients, requests,
-              host ? "in-process" : "external");
-  std::printf("sent %lld, matched %lld, wrong %lld, lost %lld, unconnected %d\n",
-              static_cast<long long>(r.Sent), static_cast<long long>(r.Matched),
-              static_cast<long long>(r.Wrong), static_cast<long long>(r.Lost), r.Unconnected);
-  std::printf("%.0f requests/s over %.2f s\n", double(r.Matched) / r.Seconds, r.Seconds);
-  std::printf("latency ms: median %.3f, p99 %.3f, worst %.3f\n", Percentile(r.LatenciesMs, 0.5),
-              Percentile(r.LatenciesMs, 0.99), r.LatenciesMs.empty() ? 0 : r.LatenciesMs.back());
+  bool ok = true;
+  TBlockingEchoServer floor;
+  std::printf("%s server, %d requests per client; latency in ms\n",
+              host ? "in-process" : "external", requests);
+  std::printf("clients  server   median     p99   req/s   | floor   median     p99   req/s   | "
+              "ratio median  p99\n");
+  const std::vector<int> counts = clients ? std::vector<int>{clients} : std::vector<int>{1, 8};
+  for (const int n : counts) {
+    // The floor first and again after, so a change of the machine's load shows in it.
+    const TFigures f1 = Measure(floor.Port, n, requests, false);
+    const TFigures s = Measure(static_cast<uint16_t>(port), n, requests, true);
+    const TFigures f2 = Measure(floor.Port, n, requests, false);
+    const TFigures f{(f1.Median + f2.Median) / 2, (f1.P99 + f2.P99) / 2,
+                     (f1.PerSecond + f2.PerSecond) / 2, f1.Ok && f2.Ok};
+    ok = ok && s.Ok && f.Ok;
+    std::printf("%7d  service %7.3f %7.3f %7.0f | floor %7.3f %7.3f %7.0f | %11.2f %5.2f\n", n,
+                s.Median, s.P99, s.PerSecond, f.Median, f.P99, f.PerSecond, s.Median / f.Median,
+                s.P99 / f.P99);
+    std::printf("         (floor before %.3f / %.3f, after %.3f / %.3f)\n", f1.Median, f1.P99,
+                f2.Median, f2.P99);
+  }
   quiet.clear();
   host.reset();
   ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorTests\\ServiceLoadBench");
-  return r.Matched == r.Sent && r.Unconnected == 0 ? 0 : 1;
+  return ok ? 0 : 1;
 }

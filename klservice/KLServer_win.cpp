@@ -29,6 +29,7 @@ constexpr size_t kReceiveChunk = 16384;  // one receive per connection and turn,
 constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no further answers
 constexpr ULONG kCompletionsPerTurn = 64;
 constexpr size_t kInboxBytes = 512;  // a request line of the application fits
+constexpr int kSocketBufferBytes = 65536;
 // Serving threads, each with its share of the connections and of the limits: the calls of one
 // thread overlap the waits of another.
 constexpr size_t kServeThreads = 2;
@@ -143,6 +144,7 @@ struct TKLServiceHost::TShard {
   uint64_t OwnerTableSeen = 0;
   std::atomic<int> Count{0};  // connections not yet freed
   std::atomic<size_t> HeldShown{0};
+  std::atomic<int> UnresolvedShown{0};
   int64_t LastRoomLogMs = INT64_MIN / 2;
   int64_t RoomDropsUnlogged = 0;
   int64_t DropLogStartMs = INT64_MIN / 2;
@@ -259,6 +261,12 @@ int TKLServiceHost::ClientCount() const noexcept {
   return n;
 }
 
+int TKLServiceHost::OwnersToLookUp() const noexcept {
+  int n = 0;
+  for (const auto& shard : FShards) n += shard->UnresolvedShown.load();
+  return n;
+}
+
 size_t TKLServiceHost::HeldBytes() const noexcept {
   size_t n = 0;
   for (const auto& shard : FShards) n += shard->HeldShown.load();
@@ -356,6 +364,7 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
     });
     shard.Count = static_cast<int>(shard.Connections.size());
     shard.HeldShown = shard.HeldBytes;
+    shard.UnresolvedShown = shard.Unresolved;
     if (stopping && shard.Connections.empty()) break;
   }
   shard.Count = 0;
@@ -367,6 +376,13 @@ void TKLServiceHost::AddConnection(TShard& shard, uintptr_t socket, int64_t now)
   const BOOL noDelay = TRUE;  // answers are single short lines: send them at once
   ::setsockopt(s.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                sizeof noDelay);
+  // Fixed socket buffers: a client that never reads must not make the system hold megabytes of
+  // answers for it outside our count; what does not fit waits in our buffers, which are counted.
+  const int socketBuffer = kSocketBufferBytes;
+  ::setsockopt(s.get(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&socketBuffer),
+               sizeof socketBuffer);
+  ::setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&socketBuffer),
+               sizeof socketBuffer);
   if (!SetNonBlocking(s.get()) ||
       !::CreateIoCompletionPort(reinterpret_cast<HANDLE>(s.get()), shard.Completion,
                                 kKeyConnection, 0)) {
@@ -451,8 +467,9 @@ void TKLServiceHost::DropOneForRoom(TShard& shard, int64_t now) {
 }
 
 void TKLServiceHost::ResolveOwners(TShard& shard, int64_t now) {
-  // No process can hold more than its share while all connections together stay within it.
-  if (ClientCount() <= FLimits.MaxClientsPerProcess) return;
+  // Owners matter only once one process could pass its share or the slots could run out: until
+  // then the table is not read (it is dear to read where many connections are open).
+  if (ClientCount() <= std::min(FLimits.MaxClientsPerProcess, FLimits.MaxClients / 2)) return;
   const uint64_t table = FOwnerTable.load();
   if (table == shard.OwnerTableSeen) {
     std::lock_guard lock(FOwnerLock);

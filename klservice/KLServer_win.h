@@ -43,6 +43,8 @@ class TKLServiceHost {
   int ClientCount() const noexcept;
   // The bytes held for all connections, as the budget counts them.
   size_t HeldBytes() const noexcept;
+  // Live connections whose process is still to be looked up.
+  int OwnersToLookUp() const noexcept;
   // How many connections were dropped because their process held more than its share.
   int64_t DroppedForProcessCap() const noexcept { return FDroppedForCap.load(); }
   // How many connections were dropped to make room for new ones.

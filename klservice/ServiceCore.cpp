@@ -661,11 +661,11 @@ std::string TServiceCore::Subscribe(const std::string& args, int64_t sessionId) 
 std::optional<std::string> TServiceCore::TakeAlert(const TRequest& request, int64_t sessionId,
                                                    bool giveUp) {
   const TCommaList args = TCommaList::Parse(request.Args);
-  const auto h = args.Count() ? ParseInteger(args.Items()[0]) : std::nullopt;
+  // 0 is never a handle: what is no number finds none.
+  const int64_t h = args.Count() ? ParseInteger(args.Items()[0]).value_or(0) : 0;
   std::lock_guard lock(FLock);
-  const auto it = h && *h >= INT32_MIN && *h <= INT32_MAX
-                      ? FSubscriptions.find(static_cast<int32_t>(*h))
-                      : FSubscriptions.end();
+  const auto it = h >= INT32_MIN && h <= INT32_MAX ? FSubscriptions.find(static_cast<int32_t>(h))
+                                                   : FSubscriptions.end();
   if (it == FSubscriptions.end() || it->second.Session != sessionId) return "-1,0";
   std::vector<TEvent>& events = it->second.Events;
   if (!events.empty()) {

@@ -172,12 +172,15 @@ void TRegistryScheduleStore::Save(const TSchedule& schedule) {
 
 bool TFileServiceLog::Open(DWORD disposition) {
   // Readers may look at the log while it is written, and it may be renamed while open.
-  FFile.reset(::CreateFileW(FPath.c_str(), FILE_APPEND_DATA | DELETE,
+  // Write access, not only appending: a file that cannot be renamed is cut back in place.
+  FFile.reset(::CreateFileW(FPath.c_str(), GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!FFile) return false;
-  LARGE_INTEGER size{};
-  FSize = ::GetFileSizeEx(FFile.get(), &size) ? static_cast<uint64_t>(size.QuadPart) : 0;
+  LARGE_INTEGER end{};
+  FSize = ::SetFilePointerEx(FFile.get(), LARGE_INTEGER{}, &end, FILE_END)
+              ? static_cast<uint64_t>(end.QuadPart)
+              : 0;
   return true;
 }
 
@@ -192,8 +195,9 @@ void TFileServiceLog::Rotate() {
     ::MoveFileExW(old.c_str(), FPath.c_str(), MOVEFILE_REPLACE_EXISTING);
   }
   // Held by a reader that does not share the rename: begin the file anew in place.
-  FILE_END_OF_FILE_INFO end{};
-  if (::SetFileInformationByHandle(FFile.get(), FileEndOfFileInfo, &end, sizeof end)) FSize = 0;
+  if (::SetFilePointerEx(FFile.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) &&
+      ::SetEndOfFile(FFile.get()))
+    FSize = 0;
 }
 
 void TFileServiceLog::Log(std::string_view line) {

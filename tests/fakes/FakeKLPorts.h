@@ -6,8 +6,10 @@
 #include "../../klservice/ServiceCore.h"
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TFakeKLClock final : public IClock {
@@ -28,4 +30,36 @@ class TFakeKLLog final : public IServiceLog {
   }
   std::mutex FLock;
   std::vector<std::string> FLines;
+};
+
+// Owners of connections as the test says: a process id per client port, and one for every
+// other port (0: not known).
+class TFakePeerOwners final : public IPeerOwners {
+ public:
+  std::vector<std::pair<uint16_t, uint32_t>> Snapshot(uint16_t) override {
+    std::lock_guard lock(FLock);
+    ++FSnapshots;
+    std::vector<std::pair<uint16_t, uint32_t>> out;
+    for (uint32_t port = 1; port < 65536; ++port) {
+      const auto it = FByPort.find(static_cast<uint16_t>(port));
+      const uint32_t owner = it != FByPort.end() ? it->second : FOthers;
+      if (owner) out.emplace_back(static_cast<uint16_t>(port), owner);
+    }
+    return out;
+  }
+  // The connection from port belongs to process pid.
+  void Set(uint16_t port, uint32_t pid) {
+    std::lock_guard lock(FLock);
+    FByPort[port] = pid;
+  }
+  // Every port not set belongs to pid.
+  void SetOthers(uint32_t pid) {
+    std::lock_guard lock(FLock);
+    FOthers = pid;
+  }
+
+  std::mutex FLock;
+  std::map<uint16_t, uint32_t> FByPort;
+  uint32_t FOthers = 0;
+  int FSnapshots = 0;
 };

@@ -3,15 +3,19 @@
 #include "klservice/KLServer_win.h"
 #include "klservice/ServicePorts_win.h"
 
+#include "klservice/PortProbe_win.h"
+
 #include "LineClient_win.h"
 #include "LoadRun_win.h"
 #include "fakes/FakeKLPorts.h"
+#include "fakes/FakeMemoryPort.h"
 #include "service/CommaList.h"
 
 #include <gtest/gtest.h>
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -28,7 +32,7 @@ class KLServerTest : public ::testing::Test {
   }
   void Restart(const TServerLimits& limits) {
     host.reset();
-    host = std::make_unique<TKLServiceHost>(memory, store, log, clock, limits);
+    host = std::make_unique<TKLServiceHost>(memory, store, log, clock, limits, &owners);
     host->Start(0);
   }
   // Opens n connections that never send a byte.
@@ -62,8 +66,17 @@ class KLServerTest : public ::testing::Test {
   TRegistryScheduleStore store{HKEY_CURRENT_USER, kTestKey};
   TFakeKLLog log;
   TFakeKLClock clock;
+  // Wine's TCP table names no process and takes milliseconds a row: the tests say who owns what.
+  TFakePeerOwners owners;
   std::unique_ptr<TKLServiceHost> host;
 };
+
+size_t WorkingSet() {
+  PROCESS_MEMORY_COUNTERS m{};
+  m.cb = sizeof m;
+  ::GetProcessMemoryInfo(::GetCurrentProcess(), &m, sizeof m);
+  return m.WorkingSetSize;  // Wine reports no private bytes
+}
 
 TEST_F(KLServerTest, AnswersRequestsAndKeepsTheScheduleInTheRegistry) {
   TLineClient client(host->Port());
@@ -79,7 +92,7 @@ TEST_F(KLServerTest, AnswersRequestsAndKeepsTheScheduleInTheRegistry) {
   EXPECT_EQ(usage.Value("count"), "1") << "the first sample is taken at start";
 
   host.reset();  // a restart reads the stored schedule
-  host = std::make_unique<TKLServiceHost>(memory, store, log, clock);
+  host = std::make_unique<TKLServiceHost>(memory, store, log, clock, TServerLimits(), &owners);
   host->Start(0);
   TLineClient again(host->Port());
   EXPECT_EQ(again.Ask("GetInfo 3,\"module.optimize\",\"optimi.free.getconf\",nocache=true"),
@@ -154,7 +167,10 @@ TEST_F(KLServerTest, TheConnectionHoldingTheMostGoesWhenBuffersPassTheBudget) {
   int dropped = 0;
   std::string line;
   for (auto& hog : hogs) dropped += !hog->ReadLine(line) && hog->ClosedByPeer();
-  EXPECT_EQ(dropped, 6) << "four to each serving thread; one 60000-byte line fits its share";
+  // Four to each serving thread; a 60000-byte line holds up to twice that in its growing buffer,
+  // so one of them may or may not fit beside the application's connection.
+  EXPECT_GE(dropped, 6);
+  EXPECT_LE(host->HeldBytes(), limits.BufferedBytesBudget);
 }
 
 TEST_F(KLServerTest, HeldSlotsCannotKeepTheApplicationOut) {
@@ -219,7 +235,7 @@ TEST_F(KLServerTest, ThousandIdleAndSixtyFourHeldConnectionsLeaveRoomForTheAppli
     const int64_t overflow = 1000 + 64 + 1 + 1000 - limits.MaxClients;
     for (int i = 0; i < 200 && host->DroppedForRoom() < overflow; ++i) ::Sleep(25);
     EXPECT_EQ(host->DroppedForRoom(), overflow);
-    EXPECT_EQ(host->ClientCount(), limits.MaxClients);
+    EXPECT_TRUE(WaitForCount(limits.MaxClients)) << "the dropped ones freed";
     for (int i = 0; i < 64; ++i)
       EXPECT_EQ(held[size_t(i)]->Ask("AvaliableSensors " + std::to_string(i) + ","),
                 std::to_string(i) + "," + kSensors)
@@ -281,6 +297,285 @@ TEST_F(KLServerTest, PipelinedRequestsAreAnsweredInOrder) {
     ASSERT_TRUE(client.ReadLine(line));
     EXPECT_EQ(line, std::to_string(i) + ",60");
   }
+}
+
+// ---- hostile clients
+
+TEST_F(KLServerTest, ThousandsOfConnectionsFromOneProcessCannotEvictTheApplication) {
+  const DWORD start = ::GetTickCount();
+  owners.SetOthers(200);  // the flood's process
+  TLineClient app(host->Port());
+  ASSERT_TRUE(app.Connected());
+  owners.Set(app.LocalPort(), 100);
+  int seq = 0;
+  auto appAnswered = [&] {
+    ++seq;
+    return app.Ask("IsAlertEnabled " + std::to_string(seq) + ",\"memory.load\"") ==
+           std::to_string(seq) + ",False";
+  };
+  ASSERT_TRUE(appAnswered());
+  clock.Advance(TServerLimits().RecentRequestMs);  // the application has been quiet for long
+  std::vector<std::unique_ptr<TLineClient>> flood;
+  int answered = 0;
+  for (int total : {2048, 4096}) {
+    while (static_cast<int>(flood.size()) < total) {
+      flood.push_back(std::make_unique<TLineClient>(host->Port(), 5000));
+      const std::string n = std::to_string(flood.size());
+      answered += flood.back()->Ask("AvaliableSensors " + n + ",") == n + "," + kSensors;
+    }
+    EXPECT_TRUE(appAnswered()) << "after " << total << " connections of one process";
+  }
+  // Once the flood's last connections are looked up, it holds no more than its share.
+  for (int i = 0; i < 400 && (host->OwnersToLookUp() > 0 ||
+                              host->ClientCount() > TServerLimits().MaxClientsPerProcess + 1);
+       ++i)
+    ::Sleep(25);
+  EXPECT_LE(host->ClientCount(), TServerLimits().MaxClientsPerProcess + 1);
+  EXPECT_GE(host->DroppedForProcessCap(), 4096 - TServerLimits().MaxClientsPerProcess);
+  EXPECT_EQ(host->DroppedForRoom(), 0) << "the slots never ran out";
+  EXPECT_TRUE(appAnswered());
+  std::printf("4096 connections of one process against the application: %d answered before "
+              "they went, %lu ms\n", answered, ::GetTickCount() - start);
+}
+
+TEST_F(KLServerTest, RoomIsMadeFromTheProcessHoldingTheMost) {
+  TServerLimits limits;
+  limits.MaxClients = 32;  // 16 for each serving thread
+  Restart(limits);
+  owners.SetOthers(200);
+  auto connect = [&](uint32_t pid, int seq, bool mustAnswer = true) {
+    auto c = std::make_unique<TLineClient>(host->Port());
+    owners.Set(c->LocalPort(), pid);
+    const std::string answer = c->Ask("AvaliableSensors " + std::to_string(seq) + ",");
+    // A newcomer of the crowding process may itself be the one that goes next.
+    if (mustAnswer) {
+      EXPECT_EQ(answer, std::to_string(seq) + "," + kSensors);
+    }
+    return c;
+  };
+  // The application and a second program of the family, each holding little, spoke first.
+  std::vector<std::unique_ptr<TLineClient>> few;
+  few.push_back(connect(100, 1));
+  few.push_back(connect(300, 2));
+  few.push_back(connect(300, 3));
+  clock.Advance(limits.RecentRequestMs);  // they have been quiet longest
+  std::vector<std::unique_ptr<TLineClient>> flood;
+  for (int i = 0; i < 29; ++i) flood.push_back(connect(200, 10 + i));
+  for (int i = 0; i < 400 && host->OwnersToLookUp() > 0; ++i) ::Sleep(25);
+  ASSERT_EQ(host->OwnersToLookUp(), 0);
+  for (int i = 0; i < 40; ++i) flood.push_back(connect(200, 100 + i, false));  // each needs room
+  EXPECT_GE(host->DroppedForRoom(), 30);
+  for (size_t i = 0; i < few.size(); ++i)
+    EXPECT_EQ(few[i]->Ask("AvaliableSensors 7,"), std::string("7,") + kSensors)
+        << "connection " << i << " of a process holding one or two";
+}
+
+TEST_F(KLServerTest, ThousandConnectionsOfLineFeedsStayWithinTheBudget) {
+  const size_t before = WorkingSet();
+  std::vector<std::unique_ptr<TLineClient>> quiet;
+  const std::string feeds(16384, '\n');
+  for (int i = 0; i < 1000; ++i) {
+    quiet.push_back(std::make_unique<TLineClient>(host->Port()));
+    ASSERT_TRUE(quiet.back()->Send(feeds));
+  }
+  // Every byte read: a request on each of a few of them comes back after its line feeds.
+  for (int i = 0; i < 1000; i += 111)
+    EXPECT_EQ(quiet[size_t(i)]->Ask("AvaliableSensors 1,"), std::string("1,") + kSensors);
+  ::Sleep(500);
+  const size_t held = host->HeldBytes();
+  const size_t grown = WorkingSet() > before ? WorkingSet() - before : 0;
+  std::printf("1000 connections after 16 KB of line feeds each: %zu bytes held by the service "
+              "(budget %zu), working set of both ends +%zu bytes\n",
+              held, TServerLimits().BufferedBytesBudget, grown);
+  EXPECT_LE(held, size_t{1000} * 2048) << "about a kilobyte a connection, line feeds cost nothing";
+  EXPECT_LT(grown, size_t{64} << 20) << "the line feeds left no buffers behind";
+  EXPECT_EQ(host->ClientCount(), 1000);
+}
+
+TEST_F(KLServerTest, TheLogRotatesUnderAFloodAndGoesOn) {
+  wchar_t dir[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, dir);
+  const std::wstring path = std::wstring(dir) + L"KLServerTest.log";
+  const struct {
+    const char* name;
+    DWORD readerShare;  // how a reader that keeps the log open shares it
+  } cases[] = {
+      {"a reader that shares the rename", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE},
+      {"a reader that does not", FILE_SHARE_READ | FILE_SHARE_WRITE},
+  };
+  for (const auto& k : cases) {
+    ::DeleteFileW(path.c_str());
+    ::DeleteFileW((path + L".1").c_str());
+    TFileServiceLog fileLog(path, false, 8192);
+    TKLServiceHost logged(memory, store, fileLog, clock, TServerLimits(), &owners);
+    logged.Start(0);
+    TScopedFileHandle reader(::CreateFileW(path.c_str(), GENERIC_READ, k.readerShare, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(reader) << k.name;
+    int lines = 0;
+    for (int round = 0; round < 20; ++round) {
+      clock.Advance(kClientLogWindowMs);
+      for (int i = 0; i < 30; ++i) {  // more connections a second than lines are written
+        TLineClient c(logged.Port());
+        EXPECT_EQ(c.Ask("Flood" + std::string(40, 'x') + " 1,"), "1,");
+        ++lines;
+      }
+    }
+    clock.Advance(kClientLogWindowMs);
+    TLineClient last(logged.Port());
+    EXPECT_EQ(last.Ask("Afterwards 1,"), "1,");
+    logged.Stop();
+    reader.reset();
+    std::string text, old;
+    auto read = [](const std::wstring& p) {
+      std::string t;
+      TScopedFileHandle f(::CreateFileW(p.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      char buf[65536];
+      DWORD n = 0;
+      while (f && ::ReadFile(f.get(), buf, sizeof buf, &n, nullptr) && n) t.append(buf, n);
+      return t;
+    };
+    text = read(path);
+    old = read(path + L".1");
+    EXPECT_NE(text.find("unknown command Afterwards"), std::string::npos) << k.name;
+    EXPECT_NE(text.find("stopped"), std::string::npos) << k.name << ": still logging at the end";
+    EXPECT_LE(text.size(), 8192u) << k.name;
+    if (k.readerShare & FILE_SHARE_DELETE) {
+      EXPECT_NE(old.find("unknown command Flood"), std::string::npos) << k.name << ": rotated";
+    }
+    std::printf("%s: %d flood lines sent, log %zu bytes, previous log %zu bytes\n", k.name, lines,
+                text.size(), old.size());
+  }
+  ::DeleteFileW(path.c_str());
+  ::DeleteFileW((path + L".1").c_str());
+}
+
+TEST_F(KLServerTest, ClientsThatNeverReadAreGoneWithinTheStallLimit) {
+  TServerLimits limits;
+  limits.StalledSendMs = 1000;
+  Restart(limits);
+  std::string burst;
+  for (int i = 0; i < 20000; ++i) burst += "AvaliableSensors " + std::to_string(i) + ",\r\n";
+  std::vector<std::unique_ptr<TLineClient>> deaf;
+  size_t sent = 0;
+  for (int i = 0; i < 20; ++i) {
+    deaf.push_back(std::make_unique<TLineClient>(host->Port(), 1000, 4096));
+    // Until the server stops reading: its answers fill both ends' buffers.
+    size_t mine = 0;
+    for (int idle = 0; mine < burst.size() && idle < 5;) {
+      const size_t n = deaf.back()->SendWhatFits(std::string_view(burst).substr(mine));
+      mine += n;
+      idle = n ? 0 : idle + 1;
+      if (!n) ::Sleep(20);
+    }
+    sent += mine;
+  }
+  TLineClient app(host->Port());
+  EXPECT_EQ(app.Ask("AvaliableSensors 1,"), std::string("1,") + kSensors);
+  const DWORD start = ::GetTickCount();
+  // Time passes for the server only: every answer it could not hand over waits past the limit.
+  for (int i = 0; i < 300 && host->ClientCount() > 1; ++i) {
+    clock.Advance(limits.StalledSendMs);
+    ::Sleep(20);
+  }
+  std::printf("20 clients that never read, %zu bytes of requests: gone after %lu ms\n", sent,
+              ::GetTickCount() - start);
+  EXPECT_EQ(host->ClientCount(), 1) << "each socket and its unsent answers freed";
+
+  EXPECT_LT(host->HeldBytes(), size_t{16384});
+  EXPECT_EQ(app.Ask("AvaliableSensors 2,"), std::string("2,") + kSensors);
+}
+
+TEST_F(KLServerTest, FreeingRequestsAreSpacedByTheInterval) {
+  TFakeMemoryPort counting;
+  TKLServiceHost spaced(counting, store, log, clock, TServerLimits(), &owners);
+  spaced.Start(0);
+  std::vector<std::unique_ptr<TLineClient>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(std::make_unique<TLineClient>(spaced.Port()));
+  std::string burst;
+  for (int i = 0; i < 250; ++i)
+    burst += "GetInfo " + std::to_string(i) + ",\"module.optimize\",\"optimi.free\",nocache=true\r\n";
+  for (auto& c : clients) ASSERT_TRUE(c->Send(burst));
+  std::string first, line;
+  int answered = 0;
+  for (auto& c : clients)
+    for (int i = 0; i < 250; ++i) {
+      ASSERT_TRUE(c->ReadLine(line));
+      const std::string outcome = line.substr(line.find(',') + 1);
+      if (first.empty()) first = outcome;
+      answered += outcome == first && outcome.find("FreedMB=") == 0;
+    }
+  EXPECT_EQ(answered, 1000) << "every request answered with the one pass's outcome";
+  EXPECT_EQ(counting.FFrees, 1);
+  clock.Advance(TServerLimits().MinFreeIntervalMs);
+  EXPECT_EQ(clients[0]->Ask("GetInfo 9,\"module.optimize\",\"optimi.free\",nocache=true").substr(0, 10),
+            "9,FreedMB=");
+  EXPECT_EQ(counting.FFrees, 2);
+}
+
+TEST(KLServerPorts, TheTcpTableFindsEachClientByItsPort) {
+  TWinsockScope winsock;
+  TWinMemoryPort memory;
+  TRegistryScheduleStore store{HKEY_CURRENT_USER, L"Software\\QuorTests\\KLServerPorts"};
+  TFakeKLLog log;
+  TFakeKLClock clock;
+  TKLServiceHost host(memory, store, log, clock);
+  host.Start(0);
+  TLineClient a(host.Port()), b(host.Port());
+  ASSERT_TRUE(a.Connected() && b.Connected());
+  const auto table = CreateTcpTableOwners()->Snapshot(host.Port());
+  for (const uint16_t port : {a.LocalPort(), b.LocalPort()}) {
+    const auto it = std::find_if(table.begin(), table.end(),
+                                 [&](const auto& e) { return e.first == port; });
+    ASSERT_NE(it, table.end()) << port;
+    // Windows names this process; Wine 8 gives 0 (not known) for every connection.
+    EXPECT_TRUE(it->second == ::GetCurrentProcessId() || it->second == 0) << it->second;
+  }
+  EXPECT_EQ(table.size(), 2u) << "only the clients' ends of connections to the server";
+  host.Stop();
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\QuorTests\\KLServerPorts");
+}
+
+TEST(KLServerPorts, TheServiceClockIsTheTickCountNotTheWallClock) {
+  const int64_t tick = static_cast<int64_t>(::GetTickCount64());
+  const int64_t now = ServiceClock().NowMs();
+  EXPECT_GE(now, tick);
+  EXPECT_LT(now - tick, 1000) << "a clock set back or forward does not move it";
+}
+
+TEST(KLServerPorts, TheStartProbeGivesUpOnAFullBacklog) {
+  TWinsockScope winsock;
+  const SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  int len = sizeof addr;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  const uint16_t port = ntohs(addr.sin_port);
+  EXPECT_TRUE(AcceptsWithin(port, 1000));
+  // Never accepted: the backlog fills and further connections wait for it.
+  std::vector<SOCKET> pending;
+  for (int i = 0; i < 8; ++i) {
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long on = 1;
+    ::ioctlsocket(s, FIONBIO, &on);
+    ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    pending.push_back(s);
+  }
+  ::Sleep(200);
+  const ULONGLONG start = ::GetTickCount64();
+  const bool accepted = AcceptsWithin(port, 500);
+  const ULONGLONG took = ::GetTickCount64() - start;
+  std::printf("probe of a full backlog: %s after %llu ms\n", accepted ? "accepted" : "refused",
+              took);
+  EXPECT_FALSE(accepted);
+  EXPECT_LT(took, 3000u) << "within its limit, not the system's minutes of retries";
+  for (SOCKET s : pending) ::closesocket(s);
+  ::closesocket(listener);
 }
 
 }  // namespace

@@ -12,10 +12,14 @@
 
 class TLineClient {
  public:
-  // Connects to 127.0.0.1:port; Connected() tells whether it worked.
-  explicit TLineClient(uint16_t port, DWORD readTimeoutMs = 5000) {
+  // Connects to 127.0.0.1:port; Connected() tells whether it worked. receiveBuffer, when not 0,
+  // sets the socket's receive buffer before connecting.
+  explicit TLineClient(uint16_t port, DWORD readTimeoutMs = 5000, int receiveBuffer = 0) {
     FSocket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (FSocket == INVALID_SOCKET) return;
+    if (receiveBuffer)
+      ::setsockopt(FSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                   sizeof receiveBuffer);
     ::setsockopt(FSocket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&readTimeoutMs),
                  sizeof readTimeoutMs);
     const BOOL noDelay = TRUE;
@@ -33,6 +37,27 @@ class TLineClient {
 
   // Whether the connection is open.
   bool Connected() const { return FSocket != INVALID_SOCKET; }
+  // The client's own port.
+  uint16_t LocalPort() const {
+    sockaddr_in addr{};
+    int len = sizeof addr;
+    ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&addr), &len);
+    return ntohs(addr.sin_port);
+  }
+  // Sends as much of data as the connection takes without blocking; the bytes sent.
+  size_t SendWhatFits(std::string_view data) {
+    u_long on = 1;
+    ::ioctlsocket(FSocket, FIONBIO, &on);
+    size_t sent = 0;
+    while (sent < data.size()) {
+      const int n = ::send(FSocket, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+    u_long off = 0;
+    ::ioctlsocket(FSocket, FIONBIO, &off);
+    return sent;
+  }
   // Sends every byte of data; false when the connection refused them.
   bool Send(std::string_view data) {
     while (!data.empty()) {
