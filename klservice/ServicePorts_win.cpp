@@ -272,18 +272,6 @@ IClock& ServiceClock() {
 
 std::unique_ptr<IPeerOwners> CreateTcpTableOwners() { return std::make_unique<TTcpTableOwners>(); }
 
-uint32_t ListenerProcess(uint16_t port) {
-  std::vector<char> buffer;
-  if (!ReadTcpTable(TCP_TABLE_OWNER_PID_LISTENER, buffer)) return 0;
-  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
-  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
-    const MIB_TCPROW_OWNER_PID& row = table->table[i];
-    if (ntohs(static_cast<u_short>(row.dwLocalPort)) == port &&
-        (row.dwLocalAddr == htonl(INADDR_LOOPBACK) || row.dwLocalAddr == INADDR_ANY))
-      return row.dwOwningPid;
-  }
-  return 0;
-}
 
 TServerLimits ReadServerLimits(HKEY root, const wchar_t* path) {
   TServerLimits limits;

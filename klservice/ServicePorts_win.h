@@ -7,6 +7,7 @@
 #include "common/WinApi.h"
 
 #include "common/ScopedHandle_win.h"
+#include "klservice/PortProbe_win.h"
 
 #include <memory>
 #include <mutex>
@@ -65,8 +66,6 @@ IClock& ServiceClock();
 
 // The owners of loopback connections from the system's TCP table (GetExtendedTcpTable).
 std::unique_ptr<IPeerOwners> CreateTcpTableOwners();
-// The process listening on 127.0.0.1:port (or on every address at port), 0 when none is found.
-uint32_t ListenerProcess(uint16_t port);
 
 // The server's limits: the defaults, each replaced by the DWORD value of its name under
 // root\path when that is present and not 0: "MaxClients", "MaxClientsPerProcess",

@@ -4,8 +4,10 @@
 
 #include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
+#include "common/ResStrings.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
+#include "klservice/PortProbe_win.h"
 #include "klservice/ServiceControl.h"
 #include "service/tcpClient_win.h"
 #include "ui/MessageBox.h"
@@ -90,7 +92,68 @@ class TLibraryServiceControl final : public IServiceControl {
   TSetServiceAction FSetAction = nullptr;
 };
 
+// The process of the running service, 0 when it does not run or cannot be asked.
+uint32_t ServiceProcessId() {
+  TScopedServiceHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  TScopedServiceHandle svc(
+      scm ? ::OpenServiceW(scm.get(), Utf8ToWide(kServiceName).c_str(), SERVICE_QUERY_STATUS)
+          : nullptr);
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!svc || !::QueryServiceStatusEx(svc.get(), SC_STATUS_PROCESS_INFO,
+                                      reinterpret_cast<BYTE*>(&status), sizeof status, &needed) ||
+      status.dwCurrentState != SERVICE_RUNNING)
+    return 0;
+  return status.dwProcessId;
+}
+
+class TServiceOnlyTransport final : public ILineTransport {
+ public:
+  TServiceOnlyTransport(std::unique_ptr<ILineTransport> inner,
+                        std::function<uint32_t(int)> listenerProcess,
+                        std::function<uint32_t()> serviceProcess)
+      : FInner(std::move(inner)),
+        FListener(std::move(listenerProcess)),
+        FService(std::move(serviceProcess)) {}
+
+  void SetEvents(std::function<void()> onDisconnected,
+                 std::function<void(TTransportStatus)> onStatus) override {
+    FInner->SetEvents(std::move(onDisconnected), std::move(onStatus));
+  }
+  void Connect(const std::string& host, int port) override {
+    FInner->Connect(host, port);
+    const uint32_t listener = FListener(port);
+    if (listener == 0) return;
+    const uint32_t service = FService();
+    if (listener == service) return;
+    FInner->Disconnect();
+    WriteLog("[TtcpServOpr] " + host + ":" + std::to_string(port) + " is held by process " +
+             std::to_string(listener) + ", not by the service " + kServiceName +
+             (service ? " (process " + std::to_string(service) + ")" : " (not running)"));
+    throw Exception(LoadResString(rsConnectionRefused));
+  }
+  void Disconnect() noexcept override { FInner->Disconnect(); }
+  bool Connected(uint32_t pollMs) noexcept override { return FInner->Connected(pollMs); }
+  void WriteLine(std::string_view line) override { FInner->WriteLine(line); }
+  std::string ReadLine(uint32_t timeoutMs) override { return FInner->ReadLine(timeoutMs); }
+
+ private:
+  std::unique_ptr<ILineTransport> FInner;
+  std::function<uint32_t(int)> FListener;
+  std::function<uint32_t()> FService;
+};
+
 }  // namespace
+
+std::unique_ptr<ILineTransport> CreateServiceOnlyTransport(
+    std::unique_ptr<ILineTransport> inner, std::function<uint32_t(int port)> listenerProcess,
+    std::function<uint32_t()> serviceProcess) {
+  if (!listenerProcess)
+    listenerProcess = [](int port) { return ListenerProcess(static_cast<uint16_t>(port)); };
+  if (!serviceProcess) serviceProcess = ServiceProcessId;
+  return std::make_unique<TServiceOnlyTransport>(std::move(inner), std::move(listenerProcess),
+                                                 std::move(serviceProcess));
+}
 
 void InitializeServiceModule(TServiceAppHooks hooks) {
   gService.reset();
@@ -103,9 +166,11 @@ std::unique_ptr<IServiceControl> CreateLibraryServiceControl(const std::wstring&
   return std::make_unique<TLibraryServiceControl>(std::move(path));
 }
 
-std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host, int port) {
+std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host, int port,
+                                                       bool serviceOnly) {
   TServiceLinkPorts ports;
   ports.Transport = CreateWinsockTransport();
+  if (serviceOnly) ports.Transport = CreateServiceOnlyTransport(std::move(ports.Transport));
   ports.RequestLock = &SystemRequestLock();
   ports.Clock = &SystemClock();
   ports.Pump = &SystemMessagePump();
@@ -120,6 +185,6 @@ std::shared_ptr<IServiceLink> ConnectService(bool isAdmin, TServiceLostEvent onL
   ports.ServiceControl = control.get();
   ports.Clock = &SystemClock();
   ports.Pump = &SystemMessagePump();
-  ports.CreateClient = [] { return CreateSystemServiceClient("127.0.0.1"); };
+  ports.CreateClient = [] { return CreateSystemServiceClient("127.0.0.1", kServiceTcpPort, true); };
   return ConnectService(ports, isAdmin, std::move(onLost));
 }

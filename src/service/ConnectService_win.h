@@ -32,5 +32,17 @@ std::shared_ptr<IServiceLink> ConnectService(bool isAdmin, TServiceLostEvent onL
 std::unique_ptr<IServiceControl> CreateLibraryServiceControl(const std::wstring& libraryPath = {});
 
 // A client of host over Winsock, the request mutex, the system clock, the window thread's
-// message pump and the system message box; not connected.
-std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host, int port = kServiceTcpPort);
+// message pump and the system message box; not connected. With serviceOnly it connects only to
+// a port that the running service itself listens on (see CreateServiceOnlyTransport).
+std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host,
+                                                       int port = kServiceTcpPort,
+                                                       bool serviceOnly = false);
+
+// A transport over inner whose connection is refused (and closed at once, with the reason in
+// the log) when the process listening on the port is known and is not the service's: a program
+// that took the port first would otherwise get every request. listenerProcess and
+// serviceProcess give the process ids (0 not known); by default the system's TCP table and the
+// service manager's "KLService". Where the table names no process (Wine) nothing is refused.
+std::unique_ptr<ILineTransport> CreateServiceOnlyTransport(
+    std::unique_ptr<ILineTransport> inner, std::function<uint32_t(int port)> listenerProcess = {},
+    std::function<uint32_t()> serviceProcess = {});

@@ -140,6 +140,37 @@ TEST(WinSystemClient, TalksThroughTheSystemPorts) {
   EXPECT_TRUE(client->IsConnected());
 }
 
+TEST(WinServiceOnlyTransport, RefusesAPortHeldByAnotherProgram) {
+  // The system's table names no process under Wine: the owners are given here.
+  const struct {
+    const char* name;
+    uint32_t listener, service;
+    bool refused;
+  } cases[] = {
+      {"the service's own listener", 17, 17, false},
+      {"the owner not known", 0, 17, false},
+      {"another program on the port", 4242, 17, true},
+      {"another program while the service does not run", 4242, 0, true},
+  };
+  for (const auto& k : cases) {
+    TLoopbackServer server;
+    bool closedAtOnce = false;
+    server.Serve([&](TLoopbackServer& s) { closedAtOnce = s.ReadLine().empty(); });
+    auto transport = CreateServiceOnlyTransport(
+        CreateWinsockTransport(), [&](int) { return k.listener; }, [&] { return k.service; });
+    if (k.refused) {
+      EXPECT_THROW(transport->Connect("127.0.0.1", server.Port), Exception) << k.name;
+      EXPECT_FALSE(transport->Connected(0)) << k.name;
+    } else {
+      EXPECT_NO_THROW(transport->Connect("127.0.0.1", server.Port)) << k.name;
+      EXPECT_TRUE(transport->Connected(0)) << k.name;
+      transport->WriteLine("AvaliableSensors 0,");
+    }
+    server.Join();
+    EXPECT_EQ(closedAtOnce, k.refused) << k.name;
+  }
+}
+
 TEST_F(WinsockClientTest, RefusesALineOverTheLimitAndReadsTheNextOne) {
   TLoopbackServer server;
   server.Serve([](TLoopbackServer& s) {
