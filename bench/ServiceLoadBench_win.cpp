@@ -18,6 +18,7 @@
 
 #include <psapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,19 +100,32 @@ class TBlockingEchoServer {
   std::vector<std::thread> FClients;
 };
 
-struct TFigures {
-  double Median, P99, PerSecond;
-  bool Ok;
+struct TRun {
+  std::vector<double> LatenciesMs;  // sorted
+  double Seconds = 0;
+  int64_t Matched = 0;
+  bool Ok = true;
 };
 
-TFigures Measure(uint16_t port, int clients, int requests, bool checkText) {
-  const TLoadResult r = RunLoad(port, clients, requests, checkText);
+TRun Measure(uint16_t port, int clients, int requests, bool checkText) {
+  TLoadResult r = RunLoad(port, clients, requests, checkText);
   if (r.Wrong || r.Lost || r.Unconnected)
     std::printf("  sent %lld, matched %lld, wrong %lld, lost %lld, unconnected %d\n",
                 static_cast<long long>(r.Sent), static_cast<long long>(r.Matched),
                 static_cast<long long>(r.Wrong), static_cast<long long>(r.Lost), r.Unconnected);
-  return {Percentile(r.LatenciesMs, 0.5), Percentile(r.LatenciesMs, 0.99),
-          double(r.Matched) / r.Seconds, r.Matched == r.Sent && r.Unconnected == 0};
+  return {std::move(r.LatenciesMs), r.Seconds, r.Matched, r.Matched == r.Sent && r.Unconnected == 0};
+}
+
+void Pool(TRun& into, const TRun& run) {
+  into.LatenciesMs.insert(into.LatenciesMs.end(), run.LatenciesMs.begin(), run.LatenciesMs.end());
+  into.Seconds += run.Seconds;
+  into.Matched += run.Matched;
+  into.Ok = into.Ok && run.Ok;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return Percentile(v, 0.5);
 }
 
 }  // namespace
@@ -162,19 +176,31 @@ int main(int argc, char** argv) {
   std::printf("clients  server   median     p99   req/s   | floor   median     p99   req/s   | "
               "ratio median  p99\n");
   const std::vector<int> counts = clients ? std::vector<int>{clients} : std::vector<int>{1, 8};
+  // Rounds in turn, the floor and the service each time, so that a change of the machine's load
+  // falls on both; the ratio is the median of the rounds' ratios.
+  constexpr int kRounds = 5;
   for (const int n : counts) {
-    // The floor first and again after, so a change of the machine's load shows in it.
-    const TFigures f1 = Measure(floor.Port, n, requests, false);
-    const TFigures s = Measure(static_cast<uint16_t>(port), n, requests, true);
-    const TFigures f2 = Measure(floor.Port, n, requests, false);
-    const TFigures f{(f1.Median + f2.Median) / 2, (f1.P99 + f2.P99) / 2,
-                     (f1.PerSecond + f2.PerSecond) / 2, f1.Ok && f2.Ok};
-    ok = ok && s.Ok && f.Ok;
+    TRun service, base;
+    std::vector<double> medianRatios, p99Ratios;
+    for (int round = 0; round < kRounds; ++round) {
+      const TRun f = Measure(floor.Port, n, std::max(1, requests / kRounds), false);
+      const TRun sv = Measure(static_cast<uint16_t>(port), n, std::max(1, requests / kRounds), true);
+      medianRatios.push_back(Percentile(sv.LatenciesMs, 0.5) / Percentile(f.LatenciesMs, 0.5));
+      p99Ratios.push_back(Percentile(sv.LatenciesMs, 0.99) / Percentile(f.LatenciesMs, 0.99));
+      Pool(service, sv);
+      Pool(base, f);
+    }
+    std::sort(service.LatenciesMs.begin(), service.LatenciesMs.end());
+    std::sort(base.LatenciesMs.begin(), base.LatenciesMs.end());
+    ok = ok && service.Ok && base.Ok;
     std::printf("%7d  service %7.3f %7.3f %7.0f | floor %7.3f %7.3f %7.0f | %11.2f %5.2f\n", n,
-                s.Median, s.P99, s.PerSecond, f.Median, f.P99, f.PerSecond, s.Median / f.Median,
-                s.P99 / f.P99);
-    std::printf("         (floor before %.3f / %.3f, after %.3f / %.3f)\n", f1.Median, f1.P99,
-                f2.Median, f2.P99);
+                Percentile(service.LatenciesMs, 0.5), Percentile(service.LatenciesMs, 0.99),
+                double(service.Matched) / service.Seconds, Percentile(base.LatenciesMs, 0.5),
+                Percentile(base.LatenciesMs, 0.99), double(base.Matched) / base.Seconds,
+                Median(medianRatios), Median(p99Ratios));
+    std::printf("         median ratio of each round:");
+    for (double r : medianRatios) std::printf(" %.2f", r);
+    std::printf("\n");
   }
   quiet.clear();
   host.reset();
