@@ -290,7 +290,9 @@ void TWinControl::CreateItems() {
   const bool radio = FModel.Kind() == TControlKind::RadioGroup;
   const TBounds& b = FModel.Bounds();
   const int count = static_cast<int>(FModel.Items().size());
-  const int top = 16;
+  // Below the caption; a group without one starts its items higher, so that the first sits on
+  // the line of a label beside the group (the main window's "every").
+  const int top = FModel.Text().empty() ? 13 : 16;
   const int step = count > 0 ? std::max(17, (b.Height - top - 4) / count) : 0;
   HFONT font = FForm.Skin().Font(FModel.Font());
   for (int i = 0; i < count; ++i) {
@@ -318,6 +320,13 @@ void TWinControl::SyncItems() {
                              ? static_cast<int>(i) == FModel.ItemIndex()
                              : FModel.ItemChecked(i);
     ::SendMessageW(FItems[i], BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (FModel.Kind() == TControlKind::RadioGroup) {
+      // Tab enters a radio group at its selected item, at the first while none is selected.
+      const int stop = FModel.ItemIndex() >= 0 ? FModel.ItemIndex() : 0;
+      LONG style = ::GetWindowLongW(FItems[i], GWL_STYLE);
+      style = static_cast<int>(i) == stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP);
+      ::SetWindowLongW(FItems[i], GWL_STYLE, style);
+    }
     ::EnableWindow(FItems[i], FModel.Enabled());
     ::InvalidateRect(FItems[i], nullptr, FALSE);
   }
@@ -472,6 +481,8 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+      // The system's button takes the focus as it is pressed; it goes back after the click.
+      if (msg == WM_LBUTTONDOWN && FModel.KeepsFocusOnClick && !item) FForm.NoteFocusBeforeClick(::GetFocus());
       if (FModel.OnMouseDown && !item)
         FModel.OnMouseDown(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
       // A label that follows the pointer (a caption strip being dragged) keeps getting its
