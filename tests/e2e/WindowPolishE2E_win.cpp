@@ -70,8 +70,9 @@ class WindowPolishE2E : public ::testing::Test {
   void TearDown() override { SetLanguageSetting(""); }
 };
 
-// Run with a fake memory status (a bind-mounted /proc/meminfo) for the big machines: the
-// screenshots are named after the total this machine reports.
+// For the big machines run it with a fake memory status: a bind-mounted /proc/meminfo for the
+// available memory and tests/support/FakeSysinfo.c preloaded for the total (Wine reads the two
+// from different places). The screenshots are named after the total the program sees.
 TEST_F(WindowPolishE2E, GaugeLabelsNeverMeetAtThisMachinesFigures) {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
