@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -244,6 +245,36 @@ TEST_F(WindowPolishE2E, TheProgramEndsCleanlyAfterTheServiceStops) {
   }
   ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, ifeo);
   StartTestService();
+}
+
+// The viewer of the help control takes seconds to settle under Wine; the window goes on
+// answering meanwhile.
+TEST_F(WindowPolishE2E, TheWindowKeepsAnsweringWhileTheHelpViewerStarts) {
+  TMainWindowRun app = TMainWindowRun::Start();
+  ASSERT_NE(app.Main, nullptr);
+  PressKey(app.Main, VK_F1);
+  int asked = 0, late = 0;
+  ULONGLONG longest = 0;
+  HWND viewer = nullptr;
+  const ULONGLONG start = ::GetTickCount64();
+  while (::GetTickCount64() - start < 14000) {
+    DWORD_PTR result = 0;
+    const ULONGLONG sent = ::GetTickCount64();
+    ++asked;
+    if (!::SendMessageTimeoutW(app.Main, WM_NULL, 0, 0, SMTO_BLOCK, 200, &result)) {
+      ++late;
+      // How long the window stays silent.
+      ::SendMessageTimeoutW(app.Main, WM_NULL, 0, 0, SMTO_BLOCK, 20000, &result);
+    }
+    longest = std::max(longest, ::GetTickCount64() - sent);
+    if (!viewer) viewer = FindTopWindow("HH Parent", nullptr, app.Process.Pid());
+    ::Sleep(100);
+  }
+  EXPECT_NE(viewer, nullptr);
+  EXPECT_EQ(late, 0) << late << " of " << asked << " messages waited longer than 200 ms; the longest "
+                     << longest << " ms";
+  if (viewer) ::PostMessageW(viewer, WM_CLOSE, 0, 0);
+  app.Exit();
 }
 
 // A stand-in for the service on its port: answers every request at once, except Optimize,
