@@ -169,7 +169,8 @@ std::unique_ptr<IServiceControl> CreateLibraryServiceControl(const std::wstring&
 std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host, int port,
                                                        bool serviceOnly) {
   TServiceLinkPorts ports;
-  ports.Transport = CreateWinsockTransport();
+  // The window keeps answering while a request waits for the service.
+  ports.Transport = CreateWinsockTransport(kMaxAnswerLine, &DispatchWaitingMessages);
   if (serviceOnly) ports.Transport = CreateServiceOnlyTransport(std::move(ports.Transport));
   ports.RequestLock = &SystemRequestLock();
   ports.Clock = &SystemClock();

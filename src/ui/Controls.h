@@ -191,6 +191,8 @@ class TControl {
   bool Stretch = false;
   // Caption below the picture of an image button (else centred on it).
   bool CaptionBelow = false;
+  // The caption is drawn; a picture-only button keeps its text for screen readers alone.
+  bool ShowCaption = true;
   // Focus rectangle inset of push and image buttons, 0 for none.
   int FocusInset = 0;
   // Result a button closes a modal window with, 0 for none.
@@ -201,6 +203,9 @@ class TControl {
   bool Cancel = false;
   // The control can take the keyboard focus with Tab.
   bool TabStop = false;
+  // A mouse click leaves the keyboard focus where it was (a toolbar-like button); Tab still
+  // reaches it.
+  bool KeepsFocusOnClick = false;
 
   // The theme the control is drawn with (none: the built-in look) and whether it takes its
   // style from the theme file.

@@ -213,6 +213,13 @@ TWinControl::TWinControl(TWinForm& form, TControl& model, int id)
 
 TWinControl::~TWinControl() {
   if (FModel.Peer == this) FModel.Peer = nullptr;
+  // A window that outlives this object must not reach it through the subclass: the items of
+  // a group point here as well as the control's own window.
+  for (HWND item : FItems)
+    if (::IsWindow(item)) {
+      ::RemoveWindowSubclass(item, &ControlSubclass, kSubclassId);
+      ::RemovePropW(item, kControlProp);
+    }
   if (FHandle) {
     ::RemoveWindowSubclass(FHandle, &ControlSubclass, kSubclassId);
     ::RemovePropW(FHandle, kControlProp);
@@ -283,7 +290,9 @@ void TWinControl::CreateItems() {
   const bool radio = FModel.Kind() == TControlKind::RadioGroup;
   const TBounds& b = FModel.Bounds();
   const int count = static_cast<int>(FModel.Items().size());
-  const int top = 16;
+  // Below the caption; a group without one starts its items higher, so that the first sits on
+  // the line of a label beside the group (the main window's "every").
+  const int top = FModel.Text().empty() ? 13 : 16;
   const int step = count > 0 ? std::max(17, (b.Height - top - 4) / count) : 0;
   HFONT font = FForm.Skin().Font(FModel.Font());
   for (int i = 0; i < count; ++i) {
@@ -311,6 +320,13 @@ void TWinControl::SyncItems() {
                              ? static_cast<int>(i) == FModel.ItemIndex()
                              : FModel.ItemChecked(i);
     ::SendMessageW(FItems[i], BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (FModel.Kind() == TControlKind::RadioGroup) {
+      // Tab enters a radio group at its selected item, at the first while none is selected.
+      const int stop = FModel.ItemIndex() >= 0 ? FModel.ItemIndex() : 0;
+      LONG style = ::GetWindowLongW(FItems[i], GWL_STYLE);
+      style = static_cast<int>(i) == stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP);
+      ::SetWindowLongW(FItems[i], GWL_STYLE, style);
+    }
     ::EnableWindow(FItems[i], FModel.Enabled());
     ::InvalidateRect(FItems[i], nullptr, FALSE);
   }
@@ -465,8 +481,17 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+      // The system's button takes the focus as it is pressed; it goes back after the click.
+      if (msg == WM_LBUTTONDOWN && FModel.KeepsFocusOnClick && !item) FForm.NoteFocusBeforeClick(::GetFocus());
       if (FModel.OnMouseDown && !item)
         FModel.OnMouseDown(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      // A label that follows the pointer (a caption strip being dragged) keeps getting its
+      // moves while the button is held, however far one step takes the pointer.
+      if (msg == WM_LBUTTONDOWN && FModel.OnMouseMove && !item && FModel.Kind() == TControlKind::Label)
+        ::SetCapture(hwnd);
+      break;
+    case WM_LBUTTONUP:
+      if (!item && ::GetCapture() == hwnd && FModel.Kind() == TControlKind::Label) ::ReleaseCapture();
       break;
     case WM_MOUSEMOVE:
       if (FModel.OnMouseMove && !item)
@@ -485,6 +510,18 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       FTracking = false;
       FHot = false;
       ::InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    case WM_SETFOCUS:
+      FForm.NoteFocus(hwnd);
+      break;
+    case WM_SETTEXT:
+      if (!item && FModel.Kind() == TControlKind::Label) {
+        // The system's static paints itself with its parent's brush as it takes a new text,
+        // and ours would paint over that at once: store the text, paint once.
+        const LRESULT result = ::DefWindowProcW(hwnd, msg, wp, lp);
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+        return result;
+      }
       break;
     case WM_NCDESTROY:
       ::RemovePropW(hwnd, kControlProp);
@@ -513,6 +550,7 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       case WM_CAPTURECHANGED:
       case BM_SETSTYLE:
         ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        if (msg == WM_SETFOCUS || msg == WM_KILLFOCUS) FForm.InvalidateDefaultButtons();
         break;
       default:
         break;

@@ -32,6 +32,13 @@ class TWinForm {
   void Close(int result);
   // Gives the keyboard focus to the control of model.
   void FocusControl(const TControl& model);
+  // A control window of this form took the focus: it gets it back when the form is activated
+  // again (disabling the form for a modal window takes the focus away before that).
+  void NoteFocus(HWND control) noexcept { FLastFocus = control; }
+  // The focus as a button that keeps it on a click is pressed; the click gives it back.
+  void NoteFocusBeforeClick(HWND focus) noexcept { FFocusBeforeClick = focus; }
+  // Repaints the default buttons, whose outline follows the focus.
+  void InvalidateDefaultButtons();
 
   HWND Handle() const noexcept { return FHandle; }
   TControl& Root() const noexcept { return FRoot; }
@@ -66,6 +73,10 @@ class TWinForm {
   RECT MinimizeSpot() const;
   void UpdateRegion();
   void PressFrameButton(int which);
+  // The first control in creation order that takes the focus, or null.
+  HWND FirstTabStop() const;
+  // Gives the focus back to the control that had it last, else to the first that takes it.
+  void RestoreFocus();
 
   TControl& FRoot;
   TfmBaseUI* FFrame;
@@ -76,11 +87,16 @@ class TWinForm {
   bool FModal = false;
   int FHotButton = 0;      // 1 minimize, 2 close
   int FPressedButton = 0;
+  HWND FLastFocus = nullptr;
+  HWND FFocusBeforeClick = nullptr;
 };
 
 // Runs the thread's message loop until done() is true or WM_QUIT arrives (which is posted
 // again for the outer loop); dialog keys go to the active skinned form.
 void RunMessageLoop(const std::function<bool()>& done);
+// Offers msg to the skinned form that is active or holds its window (dialog keys, key
+// preview); true when the form handled it.
+bool PreTranslateFormMessage(MSG& msg);
 // Makes the base windows read "msgbox.skn" when start-up has set no theme source.
 void EnsureThemeLoader();
 // The skinned form whose window is hwnd or contains it, or null.
