@@ -21,4 +21,6 @@ unset DISPLAY
 qb_wine_up
 trap qb_wine_down EXIT
 
+# The tests stop a program with a Unix signal through this script (see its header).
+export QB_SIGNAL_SCRIPT="$root/tests/installer/signal_program.sh"
 wine "$cross/bin/setup_e2e_tests.exe" "$@" </dev/null
