@@ -79,8 +79,8 @@ struct TCloseTarget {
     for (;;) {
       if (::WaitForSingleObject(self->Hang.get(), 0) == WAIT_OBJECT_0)
         ::WaitForSingleObject(self->Resume.get(), INFINITE);
-      if (::MsgWaitForMultipleObjects(1, &self->Hang.get(), FALSE, 50, QS_ALLINPUT) ==
-          WAIT_FAILED)
+      HANDLE hang = self->Hang.get();
+      if (::MsgWaitForMultipleObjects(1, &hang, FALSE, 50, QS_ALLINPUT) == WAIT_FAILED)
         break;
       bool quit = false;
       while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {

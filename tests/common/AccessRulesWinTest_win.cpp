@@ -106,8 +106,8 @@ TEST(AccessRulesWin, TheProgramFolderHasProgramFilesRightsForEverythingInItAndIn
   EXPECT_TRUE(sd.Protected);
   EXPECT_FALSE(sd.HasOwner || sd.HasGroup || sd.HasSacl);
   // Read and execute: no write, append, delete or change of rights.
-  for (const DWORD write : {FILE_WRITE_DATA, FILE_APPEND_DATA, FILE_WRITE_EA,
-                            FILE_WRITE_ATTRIBUTES, FILE_DELETE_CHILD, DWORD(DELETE),
+  for (const DWORD write : {DWORD(FILE_WRITE_DATA), DWORD(FILE_APPEND_DATA), DWORD(FILE_WRITE_EA),
+                            DWORD(FILE_WRITE_ATTRIBUTES), DWORD(FILE_DELETE_CHILD), DWORD(DELETE),
                             DWORD(WRITE_DAC), DWORD(WRITE_OWNER)})
     EXPECT_FALSE((FILE_GENERIC_READ | FILE_GENERIC_EXECUTE) & write);
 }
