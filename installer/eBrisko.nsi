@@ -36,6 +36,7 @@ SetCompressor /SOLID lzma
 !define INSTANCE_MUTEX "Quor eBrisko Management"
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT}.lnk"
 !define ERROR_ELEVATION_REQUIRED 740
+!define ERROR_SERVICE_DATABASE_LOCKED 1055
 !define ERROR_SERVICE_DOES_NOT_EXIST 1060
 !define SETUP_LOG "$TEMP\eBriskoSetup.log"
 !define UNINSTALL_LOG "$TEMP\eBriskoUninstall.log"
@@ -249,6 +250,8 @@ Section "-Install"
   File "${BIN_DIR}/eBrisko.exe"
   File "${BIN_DIR}/KLService.exe"
   File "${BIN_DIR}/ServiceControl.dll"
+  ; Started elevated by the program to apply the speed switches for a limited administrator.
+  File "${BIN_DIR}/SpeedSwitches.exe"
   File "${BIN_DIR}/msgbox.skn"
   SetOutPath "$INSTDIR\Resources"
   File "${BIN_DIR}/Resources/*.lpk"
@@ -295,23 +298,37 @@ Section "-Install"
   ; The service last, so that whatever fails here leaves a complete copy that can be set up
   ; again or removed. Registering again keeps the service's settings (its schedule among
   ; them); interactive users may start it, so the program can when it finds it stopped.
+  ; Right after the registration the service manager may not know the service yet (seen
+  ; under Wine in a new prefix, whose first session runs two service managers for a few
+  ; seconds): each step after it is tried again within a bound.
   nsExec::ExecToStack '"$INSTDIR\KLService.exe" --install'
   Pop $R0
   Pop $R1
   ${If} $R0 == 0
-    nsExec::ExecToStack '"$PLUGINSDIR\SetupRights.exe" service "${SERVICE}"'
-    Pop $R0
-    Pop $R1
+    StrCpy $R3 0
+    ${Do}
+      nsExec::ExecToStack '"$PLUGINSDIR\SetupRights.exe" service "${SERVICE}"'
+      Pop $R0
+      Pop $R1
+      ${If} $R0 == 0
+      ${OrIf} $R3 >= 20
+        ${Break}
+      ${EndIf}
+      Sleep 500
+      IntOp $R3 $R3 + 1
+    ${Loop}
   ${EndIf}
   ${If} $R0 == 0
-    ; Right after the registration the service manager may not know the service yet (seen
-    ; with a new prefix under Wine): the start is tried again within a bound. The start
-    ; itself returns once the service runs and accepts connections, or at its own bound.
+    ; The start returns once the service runs and accepts connections, or at its own bound.
+    ; A database still locked by the manager's own start-up is worth a retry as well.
     StrCpy $R3 0
     ${Do}
       !insertmacro ServiceAction 0
       ${If} $R0 <> ${ERROR_SERVICE_DOES_NOT_EXIST}
-      ${OrIf} $R3 >= 20
+      ${AndIf} $R0 <> ${ERROR_SERVICE_DATABASE_LOCKED}
+        ${Break}
+      ${EndIf}
+      ${If} $R3 >= 20
         ${Break}
       ${EndIf}
       Sleep 500
@@ -375,6 +392,7 @@ Section "Uninstall"
 
   Delete "$INSTDIR\eBrisko.exe"
   Delete "$INSTDIR\ServiceControl.dll"
+  Delete "$INSTDIR\SpeedSwitches.exe"
   Delete "$INSTDIR\msgbox.skn"
   Delete "$INSTDIR\Resources\*.lpk"
   RMDir "$INSTDIR\Resources"
