@@ -7,9 +7,17 @@ sig=$1
 name=$2
 prefix=$3
 found=1
+seen=""
 for d in /proc/[0-9]*; do
-  tr '\0' '\n' <"$d/cmdline" 2>/dev/null | head -n 1 | grep -qiF "\\$name" || continue
-  tr '\0' '\n' <"$d/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+  { tr '\0' '\n' <"$d/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
+  # Wine shows a Windows process by its program's Windows path.
+  first=$({ tr '\0' '\n' <"$d/cmdline" | head -n 1; } 2>/dev/null)
+  seen="$seen [$first]"
+  case "$first" in
+    *"\\$name"* | *"/$name"* | "$name") ;;
+    *) continue ;;
+  esac
   kill -s "$sig" "${d#/proc/}" 2>/dev/null && found=0
 done
+[ "$found" = 0 ] || echo "signal_program: no $name in $prefix among:$seen" >&2
 exit $found
