@@ -1,6 +1,9 @@
 ; The setup program of Quor eBrisko Management: installs, upgrades and removes the product.
 ; Built by installer/CMakeLists.txt, which defines VERSION (the version resource's version),
-; BIN_DIR (the files to ship), ICON and OUT_FILE.
+; BIN_DIR (the files to ship), ICON and OUT_FILE. Besides the files it installs it carries,
+; for its own temporary folder: ServiceControl.dll (service start and stop), SetupRights.exe
+; (the access rights of a new program folder and of the service) and, in the uninstaller,
+; SpeedSwitches.exe (the undo of the speed switches).
 ;
 ;   eBriskoSetup.exe [/S] [/LANG=English|German] [/D=folder]
 ;   Uninstall.exe [/S]

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -181,29 +182,23 @@ TDriverProcess StartUninstallCopy(const std::string& dir, const std::string& arg
                                    dir.substr(0, dir.size() - 1));
 }
 
-// Runs a Unix command line (Wine starts Unix programs as well); its exit code, or -1.
-long RunUnix(const std::string& commandLine) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::wstring cmd = Utf8ToWide(commandLine);
-  if (!::CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-    return -1;
-  TScopedHandle process(pi.hProcess), thread(pi.hThread);
-  if (::WaitForSingleObject(process.get(), 30000) != WAIT_OBJECT_0) return -1;
-  DWORD code = 0;
-  ::GetExitCodeProcess(process.get(), &code);
-  return static_cast<long>(code);
-}
-
-// Sends a Unix signal to this prefix's processes of the program (see signal_program.sh).
+// Sends a Unix signal to this prefix's processes of the program: asks the run's script, which
+// answers through files in QB_SIGNAL_DIR (see setup_e2e.sh and signal_program.sh).
 bool SignalProgram(const char* signal, const char* program) {
-  const char* prefix = std::getenv("WINEPREFIX");
-  const char* script = std::getenv("QB_SIGNAL_SCRIPT");
-  if (!prefix || !script) return false;
-  return RunUnix(std::string("/bin/sh \"") + script + "\" " + signal + " " + program + " \"" +
-                 prefix + "\"") == 0;
+  const char* dir = std::getenv("QB_SIGNAL_DIR");
+  if (!dir) return false;
+  std::string folder = std::string("Z:") + dir;
+  std::replace(folder.begin(), folder.end(), '/', '\\');
+  const fs::path done(Utf8ToWide(folder + "\\done"));
+  fs::remove(done);
+  const fs::path request(Utf8ToWide(folder + "\\request"));
+  {
+    std::ofstream(fs::path(Utf8ToWide(folder + "\\request.tmp")), std::ios::binary)
+        << signal << " " << program << "\n";
+  }
+  fs::rename(fs::path(Utf8ToWide(folder + "\\request.tmp")), request);
+  if (!WaitUntil([&] { return fs::exists(done); }, 20000, 50)) return false;
+  return FileText(folder + "\\done").rfind("0", 0) == 0;
 }
 
 // The registry branches the product touches, exported by the system's reg.exe, as key -> its
@@ -495,6 +490,7 @@ TEST_F(SetupE2E, InstallApplyUpgradeAndAnUninstallThatLeavesTheRegistryAsItWas) 
   {
     TApp app(TDriverProcess::Start(dir + "eBrisko.exe"));
     ASSERT_NE(app.Main, nullptr);
+    ASSERT_TRUE(app.Process.Running());
     ASSERT_TRUE(SignalProgram("STOP", "eBrisko.exe")) << "the program could not be stopped";
     const auto start = TClock::now();
     TDriverProcess uninstall = StartUninstallCopy(dir, "");
