@@ -174,9 +174,9 @@ std::string UninstallLog() { return Expand("%TEMP%") + "\\eBriskoUninstall.log";
 TDriverProcess StartUninstallCopy(const std::string& dir, const std::string& args) {
   const std::string copyDir = Expand("%TEMP%") + "\\qb-uninstall\\";
   fs::create_directories(fs::path(Utf8ToWide(copyDir)));
-  fs::copy_file(fs::path(Utf8ToWide(dir + "Uninstall.exe")),
-                fs::path(Utf8ToWide(copyDir + "Uninstall.exe")),
-                fs::copy_options::overwrite_existing);
+  // (std::filesystem's overwrite fails here: the system's own copy replaces the file.)
+  EXPECT_TRUE(::CopyFileW(Utf8ToWide(dir + "Uninstall.exe").c_str(),
+                          Utf8ToWide(copyDir + "Uninstall.exe").c_str(), FALSE));
   return TDriverProcess::Start(copyDir + "Uninstall.exe",
                                args + (args.empty() ? "" : " ") + "_?=" +
                                    dir.substr(0, dir.size() - 1));
@@ -510,13 +510,20 @@ TEST_F(SetupE2E, InstallApplyUpgradeAndAnUninstallThatLeavesTheRegistryAsItWas) 
     std::printf("hung program: the uninstall's prompt after %.1f s\n", promptSeconds);
     SaveScreenshot(prompt, ArtifactDir() + "uninstall-program-still-running.bmp");
     ClickButton(FindButton(prompt, "Cancel"));
-    // The stopped uninstall says why on its page and ends when closed.
-    HWND close = nullptr;
+    // The stopped uninstall shows its page with the reason and ends when that is closed.
+    HWND page = nullptr, close = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
-      HWND page = FindBox(uninstall.Pid());
-      return page && (close = FindButton(page, "Close")) != nullptr && ::IsWindowEnabled(close);
-    }, 30000));
-    ClickButton(close);
+      if (!uninstall.Running()) return true;
+      page = FindBox(uninstall.Pid());
+      for (const char* caption : {"Close", "Cancel"})
+        if (page && (close = FindButton(page, caption)) != nullptr && ::IsWindowEnabled(close))
+          return true;
+      return false;
+    }, 30000)) << (page ? AllTexts(page) : "no page");
+    if (uninstall.Running()) {
+      SaveScreenshot(page, ArtifactDir() + "uninstall-stopped-page.bmp");
+      ClickButton(close);
+    }
     ASSERT_TRUE(uninstall.WaitExit(30000));
     EXPECT_EQ(uninstall.ExitCode(), 2u);
     EXPECT_NE(Utf16FileText(UninstallLog()).find("is still running"), std::string::npos);
