@@ -234,12 +234,18 @@ TRegistryExport ExportRegistry() {
       }
     }
   }
+  // Also the system's own bookkeeping: the count of service starts, and the files the
+  // system deletes at the next restart (the uninstaller's copy of itself among them).
   for (auto it = keys.begin(); it != keys.end();) {
     std::string upper = it->first;
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    const bool wines = upper.starts_with("HKEY_LOCAL_MACHINE\\SOFTWARE\\WINE") ||
-                       upper.starts_with("HKEY_CURRENT_USER\\SOFTWARE\\WINE");
-    it = wines ? keys.erase(it) : std::next(it);
+    const bool systems = upper.starts_with("HKEY_LOCAL_MACHINE\\SOFTWARE\\WINE") ||
+                         upper.starts_with("HKEY_CURRENT_USER\\SOFTWARE\\WINE") ||
+                         upper == "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SERVICECURRENT";
+    std::erase_if(it->second, [](const std::string& line) {
+      return line.starts_with("\"PendingFileRenameOperations\"=");
+    });
+    it = systems ? keys.erase(it) : std::next(it);
   }
   fs::remove(fs::path(Utf8ToWide(file)));
   return keys;
