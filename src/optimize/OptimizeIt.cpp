@@ -683,9 +683,17 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
     entry.Previous = TPreviousKind::pkDword;
     entry.PreviousData = std::to_string(DwordOf(*current));
   }
+  // Written back to what it held before this program took it over: nothing left to undo.
+  const bool backToEarlier =
+      (entry.WroteDword ? entry.Previous == TPreviousKind::pkDword : entry.Previous == TPreviousKind::pkString) &&
+      entry.PreviousData == entry.WrittenData;
   if (found != record.Values.end()) {
-    *found = entry;
-  } else {
+    if (backToEarlier) {
+      record.Values.erase(found);
+    } else {
+      *found = entry;
+    }
+  } else if (!backToEarlier) {
     record.Values.push_back(entry);
   }
   // The keys this write creates, so that undo can take them away again.

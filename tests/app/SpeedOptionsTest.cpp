@@ -167,7 +167,7 @@ TEST(SpeedOptions, AllOffRunsTheFourUndosWritesNAndStoresZeros) {
   EXPECT_EQ(BootDefrag(f), Sz("N"));
   EXPECT_EQ(StoredStates(f), Sz("0,0,0,0,0"));
   EXPECT_FALSE(w.btnApply->Enabled());
-  // The engine holds nothing changed any more but the option, which was absent before.
+  // The engine holds nothing changed any more but the option, which was "Y" before.
   const TChangeRecord left = f.Engine->LoadChangeRecord();
   ASSERT_EQ(left.Values.size(), 1u);
   EXPECT_EQ(left.Values[0].ValueName, kBootDefragValue);
