@@ -683,16 +683,13 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
     entry.Previous = TPreviousKind::pkDword;
     entry.PreviousData = std::to_string(DwordOf(*current));
   }
-  // Written back to what it held before this program took it over: nothing left to undo.
+  // Written back to what it held before this program took it over: nothing left to undo once
+  // the write has landed.
   const bool backToEarlier =
       (entry.WroteDword ? entry.Previous == TPreviousKind::pkDword : entry.Previous == TPreviousKind::pkString) &&
       entry.PreviousData == entry.WrittenData;
   if (found != record.Values.end()) {
-    if (backToEarlier) {
-      record.Values.erase(found);
-    } else {
-      *found = entry;
-    }
+    *found = entry;
   } else if (!backToEarlier) {
     record.Values.push_back(entry);
   }
@@ -732,6 +729,11 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
     FRegistry.WriteString(row.Name, row.Payload);
   } else {
     FRegistry.WriteInteger(row.Name, DwordOf(wanted));
+  }
+  // Only once the write has landed: until then the record still vouches for the old content.
+  if (backToEarlier && found != record.Values.end()) {
+    record.Values.erase(std::find(record.Values.begin(), record.Values.end(), entry));
+    SaveChangeRecord(record, restoreAfter, restoreAfter);
   }
 }
 
