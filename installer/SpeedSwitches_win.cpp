@@ -9,6 +9,7 @@
 // (in the system's ANSI code page) and, when a pipe is named, through that pipe (UTF-8): a
 // program started elevated through the shell inherits no handles of its starter.
 #include "common/GenericAPI.h"
+#include "common/GenericShellAPI.h"
 #include "common/RawRegistry.h"
 #include "common/ResStrings_win.h"
 #include "common/ScopedHandle_win.h"
@@ -65,6 +66,8 @@ int wmain(int argc, wchar_t** argv) {
   if (apply && !ParseSpeedStates(WideToUtf8(argv[3]), states)) return Usage();
 
   InstallResStringSource();
+  // The diagnostic log lives in the all-users application data folder.
+  InitializeShellModule();
   const std::string dir = WideToUtf8(argv[2]);
   const DWORD attributes = ::GetFileAttributesW(argv[2]);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {

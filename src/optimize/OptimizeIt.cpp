@@ -298,15 +298,16 @@ bool RootOfToken(std::string_view token, bool& currentUser) {
 
 bool ParseValueLine(std::string_view body, TChangedValue& v) {
   const auto f = SplitFields(body);
-  if (f.size() != 8 || !RootOfToken(f[0], v.CurrentUser) || !Unescape(f[1], v.Sid) ||
+  if (f.size() != 9 || !RootOfToken(f[0], v.CurrentUser) || !Unescape(f[1], v.Sid) ||
       !Unescape(f[2], v.KeyPath) || !Unescape(f[3], v.ValueName) ||
       !PreviousOfToken(f[4], v.Previous) || !Unescape(f[5], v.PreviousData) ||
-      !Unescape(f[7], v.WrittenData))
+      !Unescape(f[7], v.WrittenData) || !Unescape(f[8], v.WrittenBefore))
     return false;
   if (f[6] != "REG_SZ" && f[6] != "REG_DWORD") return false;
   v.WroteDword = f[6] == "REG_DWORD";
   uint32_t n = 0;
   if (v.WroteDword && !ParseDecimal32(v.WrittenData, n)) return false;
+  if (v.WroteDword && !v.WrittenBefore.empty() && !ParseDecimal32(v.WrittenBefore, n)) return false;
   if (v.Previous == TPreviousKind::pkDword && !ParseDecimal32(v.PreviousData, n)) return false;
   return !v.KeyPath.empty() && (v.CurrentUser || v.Sid.empty());
 }
@@ -333,7 +334,7 @@ std::string FormatChangeRecord(const TChangeRecord& record) {
     text += std::string("value=") + (v.CurrentUser ? "HKCU" : "HKLM") + "," + Escape(v.Sid) + "," +
             Escape(v.KeyPath) + "," + Escape(v.ValueName) + "," + PreviousToken(v.Previous) + "," +
             Escape(v.PreviousData) + "," + (v.WroteDword ? "REG_DWORD" : "REG_SZ") + "," +
-            Escape(v.WrittenData) + "\r\n";
+            Escape(v.WrittenData) + "," + Escape(v.WrittenBefore) + "\r\n";
   for (const TCreatedKey& k : record.Keys)
     text += std::string("key=") + (k.CurrentUser ? "HKCU" : "HKLM") + "," + Escape(k.Sid) + "," +
             Escape(k.KeyPath) + "\r\n";
@@ -433,16 +434,23 @@ TRegValue DwordValue(uint32_t n) {
   return {kRegDword, bytes};
 }
 
+bool SameValue(const std::optional<TRegValue>& a, const TRegValue& b) {
+  return a && a->Type == b.Type && a->Data == b.Data;
+}
+
 // What the engine wrote, as the registry holds it.
-TRegValue WrittenValue(const TChangedValue& v) {
-  if (!v.WroteDword) return {kRegSz, v.WrittenData};
+TRegValue WrittenValue(const TChangedValue& v, bool before = false) {
+  const std::string& data = before ? v.WrittenBefore : v.WrittenData;
+  if (!v.WroteDword) return {kRegSz, data};
   uint32_t n = 0;
-  ParseDecimal32(v.WrittenData, n);
+  ParseDecimal32(data, n);
   return DwordValue(n);
 }
 
-bool SameValue(const std::optional<TRegValue>& a, const TRegValue& b) {
-  return a && a->Type == b.Type && a->Data == b.Data;
+// Whether the value holds what the engine wrote (or wrote before a write that may have failed).
+bool HoldsWritten(const std::optional<TRegValue>& current, const TChangedValue& v) {
+  return SameValue(current, WrittenValue(v)) ||
+         (!v.WrittenBefore.empty() && SameValue(current, WrittenValue(v, true)));
 }
 
 bool Matches(const TChangedValue& v, bool currentUser, std::string_view sid,
@@ -499,6 +507,13 @@ void TOptimizeIt::Apply(TSpeedSwitch which) {
   // be taken back is not half applied.
   for (const TApplyRow& row : rows) CheckEarlierValue(row);
   for (const TApplyRow& row : rows) ApplyRow(row);
+  // A switch applied over values that held the tweaks already leaves a record all the same:
+  // a missing record then always means a lost one.
+  if (LoadTextFile(FFiles, FDir + kChangedFileName).empty()) {
+    TChangeRecord record = LoadChangeRecord(false);
+    const std::string restore = LoadTextFile(FFiles, FDir + kRestoreFileName);
+    SaveChangeRecord(record, restore, restore);
+  }
 }
 
 void TOptimizeIt::Undo(TSpeedSwitch which) {
@@ -652,10 +667,13 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
   auto found = std::find_if(record.Values.begin(), record.Values.end(), [&](const TChangedValue& v) {
     return Matches(v, row.CurrentUser, sid, row.KeyPath, row.Name);
   });
-  if (found != record.Values.end() && SameValue(current, WrittenValue(*found))) {
-    // Still as this program left it: the value from before it took it over stays the earlier one.
+  if (found != record.Values.end() && HoldsWritten(current, *found)) {
+    // Still as this program left it: the value from before it took it over stays the earlier
+    // one, and what it holds now stays vouched for until the new write has landed.
     entry.Previous = found->Previous;
     entry.PreviousData = found->PreviousData;
+    if (found->WroteDword == entry.WroteDword)
+      entry.WrittenBefore = current->Type == kRegDword ? std::to_string(DwordOf(*current)) : current->Data;
   } else if (!current) {
     entry.Previous = TPreviousKind::pkNone;
   } else if (isString) {
@@ -665,9 +683,14 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
     entry.Previous = TPreviousKind::pkDword;
     entry.PreviousData = std::to_string(DwordOf(*current));
   }
+  // Written back to what it held before this program took it over: nothing left to undo once
+  // the write has landed.
+  const bool backToEarlier =
+      (entry.WroteDword ? entry.Previous == TPreviousKind::pkDword : entry.Previous == TPreviousKind::pkString) &&
+      entry.PreviousData == entry.WrittenData;
   if (found != record.Values.end()) {
     *found = entry;
-  } else {
+  } else if (!backToEarlier) {
     record.Values.push_back(entry);
   }
   // The keys this write creates, so that undo can take them away again.
@@ -707,6 +730,11 @@ void TOptimizeIt::ApplyRow(const TApplyRow& row) {
   } else {
     FRegistry.WriteInteger(row.Name, DwordOf(wanted));
   }
+  // Only once the write has landed: until then the record still vouches for the old content.
+  if (backToEarlier && found != record.Values.end()) {
+    record.Values.erase(std::find(record.Values.begin(), record.Values.end(), entry));
+    SaveChangeRecord(record, restoreAfter, restoreAfter);
+  }
 }
 
 void TOptimizeIt::RestoreValue(std::string_view keyPath, std::string_view valueName,
@@ -730,7 +758,7 @@ bool TOptimizeIt::RestoreRecorded(const TChangedValue& v, TRegHandle root) {
   if (v.Previous == TPreviousKind::pkUnknown)
     throw Exception(LoadResStringFmt(rsPreviousUnknown, {v.ValueName}));
   const std::optional<TRegValue> current = ReadCurrent(FRaw, root, v.KeyPath, v.ValueName);
-  if (!SameValue(current, WrittenValue(v))) {
+  if (!HoldsWritten(current, v)) {
     // Changed by someone since this program wrote it: theirs now.
     if (Log) Log("[TOptimizeIt] " + Describe(v) +
              " was changed after the speed switches wrote it; it is left as it is");

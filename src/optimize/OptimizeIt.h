@@ -132,6 +132,9 @@ struct TChangedValue {
   std::string PreviousData;  // the text, or the 32 bits in decimal
   bool WroteDword = false;   // REG_DWORD, else REG_SZ
   std::string WrittenData;   // the text, or the 32 bits in decimal
+  // What this program had written before, while a new write may not have landed (same type);
+  // empty when there is none.
+  std::string WrittenBefore;
   bool operator==(const TChangedValue&) const = default;
 };
 // A key the engine created (it did not exist before its value was written).
@@ -143,7 +146,8 @@ struct TCreatedKey {
 };
 // The whole record of optchanged.rgd. On disk: "format=2", "generation=<n>",
 // "restore=<sum>[,<sum>]" (the checksums of the restore files this record goes with), one
-// "value=" line per changed value and one "key=" line per created key (comma-separated,
+// "value=" line per changed value (root, SID, key, name, earlier kind and data, written type
+// and data, data written before) and one "key=" line per created key (comma-separated,
 // percent-escaped fields), and last "checksum=<sum of every byte before it>".
 struct TChangeRecord {
   uint64_t Generation = 0;
