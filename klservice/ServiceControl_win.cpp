@@ -137,9 +137,11 @@ __declspec(dllexport) int32_t __stdcall SetServiceAction(int32_t action,
   if (!serviceName || (action != 0 && action != 1)) return ERROR_INVALID_PARAMETER;
   TScopedServiceHandle scm(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!scm) return static_cast<int32_t>(::GetLastError());
-  TScopedServiceHandle svc(::OpenServiceW(
-      scm.get(), serviceName, SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS |
-                                  SERVICE_QUERY_CONFIG));
+  // Only the rights of this action: interactive users may start the service but not stop it,
+  // and asking for more than is granted fails the whole open.
+  const DWORD rights = action == 0 ? SERVICE_START | SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG
+                                   : SERVICE_STOP | SERVICE_QUERY_STATUS;
+  TScopedServiceHandle svc(::OpenServiceW(scm.get(), serviceName, rights));
   if (!svc) {
     const DWORD err = ::GetLastError();
     PutText(text, err == ERROR_SERVICE_DOES_NOT_EXIST ? L"not installed" : L"not opened");

@@ -1,6 +1,7 @@
 #include "app/PerformanceMain.h"
 
 #include "common/Errors.h"
+#include "common/ResStrings.h"
 #include "common/Settings.h"
 #include "common/SystemPorts.h"
 #include "common/TextUtil.h"
@@ -63,19 +64,6 @@ bool StoredStateOn(std::string_view item) {
   return !t.empty() && ec == std::errc() && end == t.data() + t.size() && value != 0;
 }
 
-// The engine's operations behind the switches (switch 4 is the boot defragmentation option).
-struct TSpeedOperation {
-  void (TOptimizeIt::*On)();
-  void (TOptimizeIt::*Off)();
-};
-constexpr TSpeedOperation kSpeedOperations[5] = {
-    {&TOptimizeIt::ApplyTurboStartup, &TOptimizeIt::UndoTurboStartup},
-    {&TOptimizeIt::ApplyTurboShutdown, &TOptimizeIt::UndoTurboShutdown},
-    {&TOptimizeIt::ApplyPerformanceEnhancement, &TOptimizeIt::UndoPerformanceEnhancement},
-    {nullptr, nullptr},
-    {&TOptimizeIt::ApplyNetworkBooster, &TOptimizeIt::UndoNetworkBooster},
-};
-constexpr int kBootDefragSwitch = 3;
 
 }  // namespace
 
@@ -279,7 +267,7 @@ void TfmPerformance::FormCreate() {
   // 8. Loading may have ticked boxes through their handlers: nothing is changed yet.
   FScheduleChanged = false;
   FSpeedChanged = false;
-  DisableImageButton(*btnApply);
+  UpdateApplyButtons();
   // 9. The bottom buttons from the right.
   const TBounds body = PanelBody->Bounds();
   btnCancel->SetBounds({body.Width - btnCancel->Bounds().Width - 26,
@@ -295,6 +283,10 @@ void TfmPerformance::FormCreate() {
 void TfmPerformance::LoadState() {
   int level = 0;
   FPrivilege = (FPorts.UserPrivilege && FPorts.UserPrivilege(level)) ? level : 0;
+  // A token that cannot be read is taken as elevated: the switches are then written here, and
+  // a refused write says so.
+  TTokenElevation elevation;
+  FElevation = (FPorts.TokenElevation && FPorts.TokenElevation(elevation)) ? elevation : TTokenElevation{};
   LoadSpeedOptions();
   StartCountPass();
   Timer1Timer();
@@ -370,7 +362,28 @@ void TfmPerformance::rgTimeSelectClick() {
 
 void TfmPerformance::SpeedOptionChanged() {
   FSpeedChanged = true;
-  EnableImageButton(*btnApply);
+  UpdateApplyButtons();
+}
+
+bool TfmPerformance::SpeedApplyNeedsConsent() const {
+  return FSpeedChanged && FPrivilege == 2 && NeedsElevatedHelper(FElevation);
+}
+
+void TfmPerformance::UpdateApplyButtons() {
+  if (FScheduleChanged || FSpeedChanged) {
+    EnableImageButton(*btnApply);
+  } else {
+    DisableImageButton(*btnApply);
+  }
+  const bool shield = SpeedApplyNeedsConsent();
+  btnApply->SetShield(shield);
+  btnOK->SetShield(shield);
+}
+
+TSpeedStates TfmPerformance::SpeedTicks() const {
+  TSpeedStates ticks{};
+  for (size_t i = 0; i < ticks.size(); ++i) ticks[i] = cbSpeedOpt[i]->Checked();
+  return ticks;
 }
 
 void TfmPerformance::LoadSpeedOptions() {
@@ -390,21 +403,17 @@ void TfmPerformance::LoadSpeedOptions() {
 void TfmPerformance::ApplySpeedOptions() {
   if (!FSpeedChanged) return;
   if (FPrivilege == 2) {
-    TOptimizeIt* engine = FPorts.OptimizeIt ? FPorts.OptimizeIt() : nullptr;
-    if (!engine || !FPorts.Registry)
-      throw Exception("The speed settings cannot be changed on this computer.");
-    // Every switch, changed or not, from top to bottom; an error leaves the rest undone and
-    // the change pending.
-    for (int i = 0; i < 5; ++i) {
-      const bool on = cbSpeedOpt[i]->Checked();
-      if (i == kBootDefragSwitch) {
-        WriteSetting(*FPorts.Registry, kBootDefragValue, on ? "Y" : "N", false, kBootDefragKey);
-      } else {
-        const TSpeedOperation& operation = kSpeedOperations[static_cast<size_t>(i)];
-        (engine->*(on ? operation.On : operation.Off))();
-      }
+    if (NeedsElevatedHelper(FElevation)) {
+      // Declining the consent prompt is the user's answer: nothing changed, nothing to say.
+      if (!ApplySpeedOptionsElevated()) return;
+    } else {
+      TOptimizeIt* engine = FPorts.OptimizeIt ? FPorts.OptimizeIt() : nullptr;
+      if (!engine || !FPorts.Registry)
+        throw Exception("The speed settings cannot be changed on this computer.");
+      // Every switch, changed or not, from top to bottom; an error leaves the rest undone and
+      // the change pending.
+      ApplySpeedStates(*engine, *FPorts.Registry, SpeedTicks());
     }
-    SaveSpeedOptions();
   } else {
     if (FPorts.ShowBox)
       FPorts.ShowBox(true, kPerformanceCaption, Caption(), Text(kSection, kSpeedAdminOnlyText),
@@ -412,15 +421,51 @@ void TfmPerformance::ApplySpeedOptions() {
     LoadSpeedOptions();
   }
   FSpeedChanged = false;
-  DisableImageButton(*btnApply);
+  UpdateApplyButtons();
+}
+
+bool TfmPerformance::ApplySpeedOptionsElevated() {
+  TSpeedHelperRun run;
+  {
+    TBusyCursor busy(FPorts);
+    if (FPorts.RunSpeedHelper) {
+      run = FPorts.RunSpeedHelper(SpeedStatesText(SpeedTicks()));
+    } else {
+      run.Text = LoadResStringFmt(rsHelperNotStarted, {kSpeedHelperName, ""});
+    }
+  }
+  switch (run.Outcome) {
+    case TSpeedHelperRun::TOutcome::Declined:
+      return false;
+    case TSpeedHelperRun::TOutcome::NotStarted:
+      throw Exception(run.Text);
+    case TSpeedHelperRun::TOutcome::Finished:
+      break;
+  }
+  if (run.ExitCode != 0) {
+    if (run.Text.empty())
+      throw Exception(LoadResStringFmt(rsHelperFailed, {std::to_string(run.ExitCode)}));
+    // The helper speaks English; its lines are translated here as this program's own are.
+    std::string text;
+    size_t start = 0;
+    while (start <= run.Text.size()) {
+      size_t end = run.Text.find('\n', start);
+      if (end == std::string::npos) end = run.Text.size();
+      std::string line = run.Text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (!line.empty()) text += (text.empty() ? "" : "\n") + Text("General", line);
+      start = end + 1;
+    }
+    throw Exception(text);
+  }
+  // What the helper stored is what the switches show now.
+  LoadSpeedOptions();
+  return true;
 }
 
 void TfmPerformance::SaveSpeedOptions() {
-  std::string states;
-  for (int i = 0; i < 5; ++i)
-    states += std::string(i == 0 ? "" : ",") + (cbSpeedOpt[i]->Checked() ? "1" : "0");
   if (FPorts.Registry)
-    WriteSetting(*FPorts.Registry, kSpeedStatesValue, states, false, kProductKey);
+    WriteSetting(*FPorts.Registry, kSpeedStatesValue, SpeedStatesText(SpeedTicks()), false, kProductKey);
 }
 
 void TfmPerformance::ApplySchedule() {
@@ -434,16 +479,28 @@ void TfmPerformance::ApplySchedule() {
   if (const auto service = FPorts.Service ? FPorts.Service() : nullptr)
     service->GetInfo(kModule, "optimi.free.setconf", info);
   FScheduleChanged = false;
-  DisableImageButton(*btnApply);
+  // A speed change still waiting keeps Apply available.
+  UpdateApplyButtons();
 }
 
 void TfmPerformance::ActApplyExecute() {
+  // Messages are dispatched while the helper runs: a second press must not apply again.
+  if (FApplying) return;
+  FApplying = true;
+  struct TReset {
+    bool& Flag;
+    ~TReset() { Flag = false; }
+  } reset{FApplying};
   ApplySchedule();
   ApplySpeedOptions();
 }
 
 void TfmPerformance::ActOKExecute() {
-  if (btnApply->Enabled()) ActApplyExecute();
+  if (btnApply->Enabled()) {
+    ActApplyExecute();
+    // A declined consent leaves the change waiting: the window stays for another try.
+    if (FSpeedChanged) return;
+  }
   if (FPorts.Close) FPorts.Close();
   if (FPorts.Pump) FPorts.Pump->ProcessMessages();
 }

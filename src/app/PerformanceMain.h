@@ -5,6 +5,8 @@
 
 #include "app/GaugeLayout.h"
 #include "common/CleanupAPI.h"
+#include "common/Elevation.h"
+#include "optimize/SpeedStates.h"
 #include "ui/BaseForms.h"
 #include "ui/MessageBox.h"
 
@@ -24,6 +26,18 @@ struct TMemoryFigures {
   uint32_t Load = 0;
   uint64_t Total = 0;
   uint64_t Avail = 0;
+};
+
+// How a run of the elevated speed switch helper ended.
+struct TSpeedHelperRun {
+  enum class TOutcome {
+    Finished,    // it ran; ExitCode tells whether it succeeded, Text holds its reason
+    Declined,    // the user declined the consent prompt: nothing was started
+    NotStarted,  // it could not be started; Text says why
+  };
+  TOutcome Outcome = TOutcome::NotStarted;
+  unsigned long ExitCode = 0;
+  std::string Text;
 };
 
 // Screen cursors the window switches between.
@@ -59,6 +73,11 @@ struct TPerformancePorts {
   IRawRegistry* Registry = nullptr;
   // The speed-tweak engine (gOptimizeIt); null when there is none.
   std::function<TOptimizeIt*()> OptimizeIt;
+  // The elevation of the process token; false when it cannot be read (taken as elevated).
+  std::function<bool(TTokenElevation&)> TokenElevation;
+  // Runs the elevated speed switch helper on the five states ("1,0,1,1,0") and waits for it,
+  // dispatching the window's messages meanwhile.
+  std::function<TSpeedHelperRun(const std::string& states)> RunSpeedHelper;
   // Starts a count pass of the disk cleanup on a thread of its own; each figure comes back
   // through onFigure on the window thread, and none once the window is gone.
   std::function<void(TCountSink onFigure)> StartCountPass;
@@ -81,13 +100,8 @@ struct TPerformancePorts {
 // The application title, the main window's caption.
 inline constexpr const char* kPerformanceCaption = "Quor eBrisko Management";
 
-// The product's key (machine root) and its value holding the speed switch states last applied:
-// a comma list of five "1" or "0" items, one per switch from top to bottom.
-inline constexpr const char* kProductKey = "\\Software\\Quor\\eBrisko";
-inline constexpr const char* kSpeedStatesValue = "Optimization";
-// The system's boot-time defragmentation option (machine root): "Y" or "N".
-inline constexpr const char* kBootDefragKey = "\\SOFTWARE\\Microsoft\\Dfrg\\BootOptimizeFunction";
-inline constexpr const char* kBootDefragValue = "Enable";
+// The helper program that applies the speed switches elevated, in the program folder.
+inline constexpr const char* kSpeedHelperName = "SpeedSwitches.exe";
 // The warning a user other than an administrator gets on applying the speed switches.
 inline constexpr const char* kSpeedAdminOnlyText =
     "Speed optimization can be operated by users with Administrator privileges only.";
@@ -154,14 +168,21 @@ class TfmPerformance : public TfmBaseForm {
   // defragmentation option.
   void LoadSpeedOptions();
   // When a switch was changed: for an administrator applies or undoes every switch from top to
-  // bottom and stores the states; for anyone else shows the warning and loads the stored
-  // states back. An error of the engine or the registry ends it there and leaves the change
-  // pending (Apply stays enabled).
+  // bottom and stores the states (in this process when its token is elevated, else through
+  // the elevated helper, which asks for consent, and then loads the stored states back); for
+  // anyone else shows the warning and loads the stored states back. An error of the engine,
+  // the registry or the helper ends it there and leaves the change pending (Apply stays
+  // enabled); a declined consent changes nothing and shows nothing.
   void ApplySpeedOptions();
+  // Whether applying the speed switches now asks for consent: an administrator whose token is
+  // not elevated, with a change pending. Apply and OK then carry the shield.
+  bool SpeedApplyNeedsConsent() const;
   // Stores the five switch states.
   void SaveSpeedOptions();
 
   int32_t FPrivilege = 0;
+  // The token's elevation, read with the privilege.
+  TTokenElevation FElevation;
   bool FScheduleChanged = false;
   bool FSpeedChanged = false;
 
@@ -199,11 +220,18 @@ class TfmPerformance : public TfmBaseForm {
   // Shows the gauge's texts, laid out so that they never run into each other.
   void ShowGaugeTexts(const std::string& used, const std::string& free);
   void EnableTimeSelect(bool enabled);
+  // Apply enabled while a change waits; the shields while applying would ask for consent.
+  void UpdateApplyButtons();
+  // The five ticks.
+  TSpeedStates SpeedTicks() const;
+  // The switches through the elevated helper; false when the user declined.
+  bool ApplySpeedOptionsElevated();
   std::string Text(std::string_view section, std::string_view key) const;
 
   TPerformancePorts FPorts;
   // The font the gauge's labels are designed in; the layout may draw them a point smaller.
   TFontSpec FGaugeFont;
+  bool FApplying = false;
 };
 
 // The suggestion window: never shown; it runs the memory usage check and owns its verdict.

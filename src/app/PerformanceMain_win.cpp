@@ -1,6 +1,9 @@
 #include "app/PerformanceMain_win.h"
 
 #include "app/AppIdentity.h"
+#include "app/SpeedHelper_win.h"
+#include "common/Elevation.h"
+#include "common/Settings.h"
 #include "common/GenericNetAPI.h"
 #include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
@@ -109,6 +112,10 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   p.MachineType = [] { return GetMachineType(); };
   p.Registry = &SystemRegistry();
   p.OptimizeIt = [] { return gOptimizeIt.get(); };
+  p.TokenElevation = &QueryTokenElevation;
+  p.RunSpeedHelper = [this](const std::string& states) {
+    return RunSpeedSwitchesHelper(Handle(), gAppDir(), states);
+  };
   // The figures of the passes started during creation wait until the window exists.
   p.StartCountPass = [this](TCountSink onFigure) {
     FOnFigure = std::move(onFigure);

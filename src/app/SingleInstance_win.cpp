@@ -13,13 +13,18 @@ TScopedHandle gInstanceMutex;
 
 }  // namespace
 
+bool SendCloseRequest(HWND window, unsigned timeoutMs) {
+  DWORD_PTR result = 0;
+  return ::SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG, timeoutMs, &result) != 0;
+}
+
 bool CheckSingleInstance(const std::string& title, const std::string& mainWindowClass,
                          bool activate, const std::vector<std::string>& args,
                          HWND ownAppWindow) {
   const std::wstring mainClass = Utf8ToWide(mainWindowClass);
   if (!args.empty() && args[0] == kCloseCommand) {
     if (HWND running = ::FindWindowW(mainClass.c_str(), nullptr))
-      ::SendMessageW(running, WM_CLOSE, 0, 0);
+      SendCloseRequest(running, kCloseRequestWaitMs);
     return true;
   }
 

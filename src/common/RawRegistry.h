@@ -74,6 +74,9 @@ class IRawRegistry {
   virtual long DeleteKeyTree(TRegHandle parent, std::string_view subKey) = 0;
   // Deletes the value name of key.
   virtual long DeleteValue(TRegHandle key, std::string_view name) = 0;
+  // Deletes subKey below parent with its values when it has no subkeys of its own (refused,
+  // with kErrorAccessDenied, when it has).
+  virtual long DeleteKey(TRegHandle parent, std::string_view subKey) = 0;
 };
 
 // The machine's registry (Windows build only).

@@ -125,6 +125,11 @@ class TWinRegistry final : public IRawRegistry {
   long DeleteValue(TRegHandle key, std::string_view name) override {
     return ::RegDeleteValueW(ToHkey(key), Utf8ToWide(name).c_str());
   }
+
+  long DeleteKey(TRegHandle parent, std::string_view subKey) override {
+    // Not the tree delete: a key that holds subkeys is refused, and so kept.
+    return ::RegDeleteKeyW(ToHkey(parent), Utf8ToWide(subKey).c_str());
+  }
 };
 
 }  // namespace

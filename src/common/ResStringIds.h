@@ -19,5 +19,14 @@
 #define rsMsgDlgRetry 64015
 #define rsMsgDlgIgnore 64016
 #define rsMsgDlgClose 64017
+#define rsChangeRecordMissing 64020
+#define rsChangeRecordDamaged 64021
+#define rsBackupMismatch 64022
+#define rsPreviousUnknown 64023
+#define rsPreviousLineBreak 64024
+#define rsPreviousCodePage 64025
+#define rsAccountUnreachable 64026
+#define rsHelperNotStarted 64027
+#define rsHelperFailed 64028
 
 #endif

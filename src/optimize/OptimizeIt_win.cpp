@@ -1,10 +1,13 @@
 // The Win32 half of the tweak engine: the restore files on disk and the process-wide engine.
 #include "optimize/OptimizeIt.h"
 
+#include "common/GenericAPI.h"
 #include "common/ScopedHandle_win.h"
 #include "common/Settings.h"
 #include "common/WinApi.h"
 #include "common/WinText_win.h"
+
+#include <sddl.h>
 
 #include <algorithm>
 
@@ -73,6 +76,116 @@ class TSystemRestoreFileSystem final : public IRestoreFileSystem {
   std::string ErrorText(long code) override {
     return SystemErrorText(static_cast<unsigned long>(code));
   }
+
+  bool CodePageHolds(std::string_view text) override {
+    const std::wstring wide = Utf8ToWide(text);
+    if (wide.empty()) return true;
+    const UINT codePage = ::GetACP();
+    if (codePage == CP_UTF8) return true;  // the file is then UTF-8 and holds everything
+    BOOL usedDefault = FALSE;
+    const int size = ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                           static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                           &usedDefault);
+    if (size <= 0 || usedDefault) return false;
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          bytes.data(), size, nullptr, &usedDefault);
+    return !usedDefault && AnsiToUtf8(bytes) == text;
+  }
+};
+
+// Turns a privilege of the process token on; false when the token does not hold it.
+bool EnablePrivilege(const wchar_t* name) {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &raw))
+    return false;
+  const TScopedHandle token(raw);
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!::LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return false;
+  if (!::AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr)) return false;
+  return ::GetLastError() == ERROR_SUCCESS;  // ERROR_NOT_ALL_ASSIGNED: not held
+}
+
+// An account's hive under HKEY_USERS, unloaded again when the lease ends if it was loaded for it.
+class TUserRootLease final : public IUserHives::TLease {
+ public:
+  TUserRootLease(HKEY key, std::wstring mount) : FKey(key), FMount(std::move(mount)) {}
+  ~TUserRootLease() override {
+    FKey.reset();
+    if (!FMount.empty()) ::RegUnLoadKeyW(HKEY_USERS, FMount.c_str());
+  }
+  TRegHandle Root() const override { return reinterpret_cast<TRegHandle>(FKey.get()); }
+
+ private:
+  TScopedRegKey FKey;
+  std::wstring FMount;
+};
+
+class TSystemUserHives final : public IUserHives {
+ public:
+  std::string CurrentUserSid() override {
+    HANDLE raw = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+    const TScopedHandle token(raw);
+    DWORD size = 0;
+    ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<BYTE> buffer(size ? size : 1);
+    if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
+    wchar_t* text = nullptr;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+      return {};
+    std::string sid = WideToUtf8(text);
+    ::LocalFree(text);
+    return sid;
+  }
+
+  TRegHandle CurrentUserRoot() override { return kHkeyCurrentUser; }
+
+  std::unique_ptr<TLease> OpenUserRoot(const std::string& sid, std::string& error) override {
+    const std::wstring wsid = Utf8ToWide(sid);
+    // A SID is one key name; anything else could reach another part of the registry.
+    if (wsid.empty() || wsid.find_first_of(L"\\/") != std::wstring::npos) {
+      error = SystemErrorText(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    HKEY key = nullptr;
+    LONG rc = ::RegOpenKeyExW(HKEY_USERS, wsid.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (rc == ERROR_SUCCESS) return std::make_unique<TUserRootLease>(key, std::wstring());
+    if (rc != ERROR_FILE_NOT_FOUND) {
+      error = SystemErrorText(static_cast<unsigned long>(rc));
+      return nullptr;
+    }
+    // Not signed in: the hive file of the profile, found through the profile list.
+    const std::wstring profileKey =
+        L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\" + wsid;
+    wchar_t folder[MAX_PATH * 2] = {};
+    DWORD size = sizeof folder;
+    rc = ::RegGetValueW(HKEY_LOCAL_MACHINE, profileKey.c_str(), L"ProfileImagePath",
+                        RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, nullptr, folder, &size);
+    if (rc != ERROR_SUCCESS) {
+      error = SystemErrorText(static_cast<unsigned long>(rc));
+      return nullptr;
+    }
+    const std::wstring hive = std::wstring(folder) + L"\\NTUSER.DAT";
+    // Loading a hive needs both privileges, which an elevated administrator holds.
+    EnablePrivilege(SE_RESTORE_NAME);
+    EnablePrivilege(SE_BACKUP_NAME);
+    const std::wstring mount = L"QuorEBrisko " + wsid;
+    rc = ::RegLoadKeyW(HKEY_USERS, mount.c_str(), hive.c_str());
+    if (rc != ERROR_SUCCESS) {
+      error = WideToUtf8(hive) + ": " + SystemErrorText(static_cast<unsigned long>(rc));
+      return nullptr;
+    }
+    rc = ::RegOpenKeyExW(HKEY_USERS, mount.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (rc != ERROR_SUCCESS) {
+      ::RegUnLoadKeyW(HKEY_USERS, mount.c_str());
+      error = SystemErrorText(static_cast<unsigned long>(rc));
+      return nullptr;
+    }
+    return std::make_unique<TUserRootLease>(key, mount);
+  }
 };
 
 }  // namespace
@@ -82,6 +195,13 @@ IRestoreFileSystem& SystemRestoreFileSystem() {
   return files;
 }
 
+IUserHives& SystemUserHives() {
+  static TSystemUserHives hives;
+  return hives;
+}
+
 void InitializeOptimizeModule() {
-  gOptimizeIt = std::make_unique<TOptimizeIt>(gAppDir(), SystemRegistry(), SystemRestoreFileSystem());
+  gOptimizeIt = std::make_unique<TOptimizeIt>(gAppDir(), SystemRegistry(), SystemRestoreFileSystem(),
+                                              &SystemUserHives());
+  gOptimizeIt->Log = [](const std::string& line) { WriteLog(line); };
 }

@@ -188,6 +188,12 @@ void TControl::SetPicture(int picture) {
   Notify(TChange::Picture);
 }
 
+void TControl::SetShield(bool shield) {
+  if (shield == FShield) return;
+  FShield = shield;
+  Notify(TChange::Picture);
+}
+
 void TControl::Click() {
   if (!FEnabled) return;
   if (FKind == TControlKind::CheckBox) {

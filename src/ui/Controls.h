@@ -174,6 +174,10 @@ class TControl {
   void SetPicture(int picture);
   // Pictures of a picture list, in order.
   std::vector<int> Pictures;
+  // Whether a button shows the system's shield beside its caption: pressing it asks for an
+  // administrator's consent.
+  bool Shield() const noexcept { return FShield; }
+  void SetShield(bool shield);
 
   // Design properties, set before the control's window exists.
   TAlign Align = TAlign::None;
@@ -253,6 +257,7 @@ class TControl {
   std::vector<bool> FItemChecks;
   int FPosition = 0;
   int FPicture = 0;
+  bool FShield = false;
 };
 
 // Calls visit on every child below root, depth first in child order (a child before its

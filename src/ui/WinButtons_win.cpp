@@ -5,6 +5,10 @@
 #include "ui/WinControls_win.h"
 #include "ui/WinForm_win.h"
 
+#include <shellapi.h>
+
+#include <algorithm>
+
 namespace {
 
 // The pointer-over state of buttons of the newer common controls.
@@ -33,6 +37,43 @@ void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text
   ::SetTextColor(dc, ColorRefOf(color));
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format);
   ::SelectObject(dc, oldFont);
+}
+
+// The system's small shield, loaded once and kept for the process.
+HICON ShieldIcon() {
+  struct TIcon {
+    HICON Icon = nullptr;
+    TIcon() {
+      SHSTOCKICONINFO info{};
+      info.cbSize = sizeof info;
+      if (SUCCEEDED(::SHGetStockIconInfo(SIID_SHIELD, SHGSI_ICON | SHGSI_SMALLICON, &info)))
+        Icon = info.hIcon;
+    }
+    ~TIcon() {
+      if (Icon) ::DestroyIcon(Icon);
+    }
+  };
+  static const TIcon icon;
+  return icon.Icon;
+}
+
+// Draws the shield left of a centred one-line caption and narrows rc to the caption's place.
+void DrawShieldBeside(HDC dc, HFONT font, const std::wstring& text, RECT& rc, UINT& format) {
+  HICON shield = ShieldIcon();
+  if (!shield) return;
+  const int size = ::GetSystemMetrics(SM_CXSMICON);
+  RECT measure = rc;
+  HGDIOBJ oldFont = ::SelectObject(dc, font);
+  ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure,
+              DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+  ::SelectObject(dc, oldFont);
+  const int gap = 4;
+  const int width = size + gap + (measure.right - measure.left);
+  const int left = static_cast<int>(rc.left) + std::max(0, static_cast<int>(rc.right - rc.left - width) / 2);
+  ::DrawIconEx(dc, left, rc.top + (rc.bottom - rc.top - size) / 2, shield, size, size, 0, nullptr,
+               DI_NORMAL);
+  rc.left = left + size + gap;
+  format = (format & ~DT_CENTER) | DT_LEFT;
 }
 
 }  // namespace
@@ -124,9 +165,11 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
     }
     RECT caption = rc;
     if (s.Pressed) ::OffsetRect(&caption, 1, 1);
-    if (m.ShowCaption)
-      DrawCaption(dc, font, m.Font().Color, text, caption,
-                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if (m.ShowCaption) {
+      UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
+      if (m.Shield()) DrawShieldBeside(dc, font, text, caption, format);
+      DrawCaption(dc, font, m.Font().Color, text, caption, format);
+    }
   }
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;

@@ -11,6 +11,7 @@
 #include "fakes/FakeRestoreFiles.h"
 #include "optimize/OptimizeIt.h"
 #include "optimize/OptimizeWorld.h"
+#include "optimize/SpeedStates.h"
 #include "service/tcpClient.h"
 
 #include <map>
@@ -73,6 +74,31 @@ struct TWindowFixture {
   std::unique_ptr<TOptimizeIt> Engine =
       std::make_unique<TOptimizeIt>("C:\\Program\\", Counted, Files);
   std::unique_ptr<TfmPerformance> Window;
+  // The token: elevated unless a test says otherwise; none when it cannot be read.
+  std::optional<TTokenElevation> Elevation = TTokenElevation{true, TElevationType::etFull};
+  // The state lists the elevated helper was started with, and the cursor it saw.
+  std::vector<std::string> HelperRuns;
+  std::vector<TScreenCursor> HelperCursors;
+  // What the helper does: by default what SpeedSwitches.exe does, on the same registry and
+  // files, ending with exit code 1 and the engine's words on an error.
+  std::function<TSpeedHelperRun(const std::string&)> Helper = [this](const std::string& states) {
+    TSpeedHelperRun run;
+    run.Outcome = TSpeedHelperRun::TOutcome::Finished;
+    TSpeedStates parsed{};
+    if (!ParseSpeedStates(states, parsed)) {
+      run.ExitCode = 87;
+      return run;
+    }
+    try {
+      TOptimizeIt elevated("C:\\Program\\", Counted, Files);
+      ApplySpeedStates(elevated, Counted, parsed);
+    } catch (const std::exception& e) {
+      run.ExitCode = 1;
+      run.Text = std::string(e.what()) + "\r\n";
+    }
+    return run;
+  };
+  int EngineLookups = 0;
   // What the disk holds for the count passes, and what the clearing did, in order.
   TCountFigures Disk;
   std::vector<std::string> Cleared;
@@ -116,7 +142,20 @@ struct TWindowFixture {
     p.Close = [this] { ++Closes; };
     p.MachineType = [] { return 1; };
     p.Registry = &Counted;
-    p.OptimizeIt = [this] { return Engine.get(); };
+    p.OptimizeIt = [this] {
+      ++EngineLookups;
+      return Engine.get();
+    };
+    p.TokenElevation = [this](TTokenElevation& e) {
+      if (!Elevation) return false;
+      e = *Elevation;
+      return true;
+    };
+    p.RunSpeedHelper = [this](const std::string& states) {
+      HelperRuns.push_back(states);
+      HelperCursors.push_back(Cursor);
+      return Helper(states);
+    };
     // Count passes run when the test lets them (RunCountPasses), as a thread would later.
     p.StartCountPass = [this](TCountSink sink) { PendingPasses.push_back(std::move(sink)); };
     p.ClearInternetCache = [this] { Cleared.push_back("cache"); };

@@ -167,8 +167,11 @@ TEST(SpeedOptions, AllOffRunsTheFourUndosWritesNAndStoresZeros) {
   EXPECT_EQ(BootDefrag(f), Sz("N"));
   EXPECT_EQ(StoredStates(f), Sz("0,0,0,0,0"));
   EXPECT_FALSE(w.btnApply->Enabled());
-  // The engine holds nothing changed any more.
-  EXPECT_EQ(f.Files.File("C:\\Program\\" + std::string(kChangedFileName)).value_or(""), "");
+  // The engine holds nothing changed any more but the option, which was "Y" before.
+  const TChangeRecord left = f.Engine->LoadChangeRecord();
+  ASSERT_EQ(left.Values.size(), 1u);
+  EXPECT_EQ(left.Values[0].ValueName, kBootDefragValue);
+  EXPECT_EQ(left.Values[0].PreviousData, "Y");
 }
 
 TEST(SpeedOptions, AnErrorEndsApplyThereAndLeavesTheChangePending) {
@@ -219,3 +222,168 @@ TEST(SpeedOptions, AnErrorEndsApplyThereAndLeavesTheChangePending) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr TTokenElevation kLimited{false, TElevationType::etLimited};
+
+bool Shields(const TfmPerformance& w) { return w.btnApply->Shield() && w.btnOK->Shield(); }
+bool NoShields(const TfmPerformance& w) { return !w.btnApply->Shield() && !w.btnOK->Shield(); }
+
+}  // namespace
+
+TEST(SpeedOptionsElevation, ALimitedAdministratorAppliesThroughTheHelperAndReadsTheStatesBack) {
+  TWindowFixture f;
+  f.Elevation = kLimited;
+  PutValue(f.Registry, HKLM, kBootDefragKey, kBootDefragValue, Sz("N"));
+  TfmPerformance& w = f.Create();
+  f.EngineLookups = 0;
+  SetTicks(w, "10110");
+  w.btnApply->Click();
+  EXPECT_EQ(f.HelperRuns, (std::vector<std::string>{"1,0,1,1,0"}));
+  EXPECT_EQ(f.HelperCursors, (std::vector<TScreenCursor>{TScreenCursor::HourGlass}));
+  EXPECT_EQ(f.Cursor, TScreenCursor::Other);
+  EXPECT_EQ(f.EngineLookups, 0);  // nothing is written by this process
+  EXPECT_TRUE(HoldsCatalogue(f.Registry, TSpeedSwitch::ssTurboStartup));
+  EXPECT_TRUE(HoldsCatalogue(f.Registry, TSpeedSwitch::ssPerformanceEnhancement));
+  EXPECT_EQ(BootDefrag(f), Sz("Y"));
+  EXPECT_EQ(StoredStates(f), Sz("1,0,1,1,0"));
+  EXPECT_EQ(Ticks(w), "10110");
+  EXPECT_FALSE(w.FSpeedChanged);
+  EXPECT_FALSE(w.btnApply->Enabled());
+  EXPECT_TRUE(NoShields(w));
+  EXPECT_TRUE(f.Boxes.empty());
+  // The ticks show what the helper stored, not what was asked.
+  f.Helper = [&](const std::string&) {
+    PutValue(f.Registry, HKLM, kProductKey, kSpeedStatesValue, Sz("0,0,0,0,1"));
+    return TSpeedHelperRun{TSpeedHelperRun::TOutcome::Finished, 0, ""};
+  };
+  w.cbSpeedOpt[1]->Click();
+  w.btnOK->Click();
+  EXPECT_EQ(Ticks(w), "00011");
+  EXPECT_EQ(f.Closes, 1);
+}
+
+TEST(SpeedOptionsElevation, ADeclinedPromptStoresNothingShowsNothingAndLeavesApplyEnabled) {
+  TWindowFixture f;
+  f.Elevation = kLimited;
+  TfmPerformance& w = f.Create();
+  f.Counted.Changes = 0;
+  f.Helper = [](const std::string&) { return TSpeedHelperRun{TSpeedHelperRun::TOutcome::Declined, 0, ""}; };
+  SetTicks(w, "11111");
+  w.btnApply->Click();
+  w.btnOK->Click();  // asks again, is declined again, and the window stays
+  EXPECT_EQ(f.HelperRuns.size(), 2u);
+  EXPECT_EQ(f.Counted.Changes, 0);
+  EXPECT_TRUE(f.Files.Files().empty());
+  EXPECT_TRUE(f.Boxes.empty());
+  EXPECT_EQ(f.Closes, 0);
+  EXPECT_EQ(Ticks(w), "11111");
+  EXPECT_TRUE(w.FSpeedChanged);
+  EXPECT_TRUE(w.btnApply->Enabled());
+  EXPECT_TRUE(Shields(w));
+  EXPECT_EQ(f.Cursor, TScreenCursor::Other);
+}
+
+TEST(SpeedOptionsElevation, AFailingHelperShowsItsReasonAndTheChangeStaysPending) {
+  struct {
+    const char* Name;
+    std::function<void(TWindowFixture&)> Arrange;
+    std::string Message;
+  } cases[] = {
+      {"engine error", [](TWindowFixture& f) {
+         PutValue(f.Registry, HKLM, kPrefetchKey, "EnablePrefetcher", Sz("3"));
+       }, "Invalid data type for 'EnablePrefetcher'"},
+      {"not started", [](TWindowFixture& f) {
+         f.Helper = [](const std::string&) {
+           return TSpeedHelperRun{TSpeedHelperRun::TOutcome::NotStarted, 0,
+                                  "The program \"C:\\Program\\SpeedSwitches.exe\" could not be started. "
+                                  "The system cannot find the file specified."};
+         };
+       }, "The program \"C:\\Program\\SpeedSwitches.exe\" could not be started. "
+          "The system cannot find the file specified."},
+      {"no reason", [](TWindowFixture& f) {
+         f.Helper = [](const std::string&) { return TSpeedHelperRun{TSpeedHelperRun::TOutcome::Finished, 5, ""}; };
+       }, "The speed settings could not be changed (exit code 5)."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWindowFixture f;
+    f.Elevation = kLimited;
+    TfmPerformance& w = f.Create();
+    c.Arrange(f);
+    SetTicks(w, "10000");
+    try {
+      w.btnApply->Click();
+      ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), c.Message);
+    }
+    EXPECT_EQ(StoredStates(f), std::nullopt);
+    EXPECT_TRUE(w.FSpeedChanged);
+    EXPECT_TRUE(w.btnApply->Enabled());
+    EXPECT_TRUE(Shields(w));
+    EXPECT_EQ(f.Cursor, TScreenCursor::Other);
+  }
+}
+
+TEST(SpeedOptionsElevation, AnElevatedAdministratorAndAUserStartNoHelper) {
+  struct {
+    const char* Name;
+    std::optional<int> Privilege;
+    std::optional<TTokenElevation> Elevation;
+    bool Applied;
+  } cases[] = {
+      {"elevated administrator", 2, TTokenElevation{true, TElevationType::etFull}, true},
+      {"no split token", 2, TTokenElevation{true, TElevationType::etDefault}, true},
+      {"unreadable token", 2, std::nullopt, true},
+      {"user", 1, kLimited, false},
+      {"user, not elevated", 1, TTokenElevation{false, TElevationType::etDefault}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TWindowFixture f;
+    f.Privilege = c.Privilege;
+    f.Elevation = c.Elevation;
+    TfmPerformance& w = f.Create();
+    SetTicks(w, "10000");
+    EXPECT_TRUE(NoShields(w));
+    w.btnApply->Click();
+    EXPECT_TRUE(f.HelperRuns.empty());
+    EXPECT_EQ(HoldsCatalogue(f.Registry, TSpeedSwitch::ssTurboStartup), c.Applied);
+    EXPECT_EQ(f.Boxes.size(), c.Applied ? 0u : 1u);
+    EXPECT_FALSE(w.btnApply->Enabled());
+  }
+}
+
+TEST(SpeedOptionsElevation, TheShieldIsOnExactlyWhileASpeedChangeWaitsForALimitedAdministrator) {
+  TWindowFixture f;
+  f.Elevation = kLimited;
+  TfmPerformance& w = f.Create();
+  EXPECT_TRUE(NoShields(w));
+  w.cbAutoOptimize->Click();  // the schedule goes to the service: no consent
+  EXPECT_TRUE(w.btnApply->Enabled());
+  EXPECT_TRUE(NoShields(w));
+  w.cbSpeedOpt[4]->Click();
+  EXPECT_TRUE(Shields(w));
+  w.btnApply->Click();
+  EXPECT_TRUE(NoShields(w));
+  EXPECT_EQ(f.HelperRuns.size(), 1u);
+  // The schedule still went to the service from the window.
+  ASSERT_FALSE(f.Link->Calls.empty());
+  EXPECT_NE(f.Link->Calls[0].find("optimi.free.setconf"), std::string::npos);
+}
+
+TEST(SpeedOptions, AnEngineErrorAfterTheScheduleKeepsApplyEnabled) {
+  TWindowFixture f;
+  TfmPerformance& w = f.Create();
+  PutValue(f.Registry, HKLM, kPrefetchKey, "EnablePrefetcher", Sz("3"));
+  w.cbAutoOptimize->Click();
+  SetTicks(w, "10000");
+  EXPECT_THROW(w.btnApply->Click(), Exception);
+  EXPECT_FALSE(w.FScheduleChanged);
+  EXPECT_TRUE(w.FSpeedChanged);
+  EXPECT_TRUE(w.btnApply->Enabled());
+  EXPECT_THROW(w.btnOK->Click(), Exception);
+  EXPECT_EQ(f.Closes, 0);
+}

@@ -150,6 +150,25 @@ long TFakeRegistry::DeleteValue(TRegHandle key, std::string_view name) {
   return k->Values.erase(LowerAscii(name)) ? kErrorSuccess : kErrorFileNotFound;
 }
 
+long TFakeRegistry::DeleteKey(TRegHandle parent, std::string_view subKey) {
+  const auto base = PathOf(parent);
+  if (!base) return kErrorInvalidHandle;
+  const std::string path = LowerAscii(Join(*base, subKey));
+  if (path == *base || !FKeys.count(path)) return kErrorFileNotFound;
+  for (const auto& entry : FKeys)
+    if (entry.first.size() > path.size() && entry.first.compare(0, path.size(), path) == 0 &&
+        entry.first[path.size()] == '\\')
+      return kErrorAccessDenied;  // as the Win32 call: subkeys keep their parent
+  FKeys.erase(path);
+  return kErrorSuccess;
+}
+
+std::vector<std::string> TFakeRegistry::KeyPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& entry : FKeys) paths.push_back(entry.first);
+  return paths;
+}
+
 void TFakeRegistry::DenyAccess(std::string_view path, uint32_t access) {
   FDenied.emplace_back(LowerAscii(path), access);
 }

@@ -32,6 +32,7 @@ class TFakeRegistry final : public IRawRegistry {
   long EnumValueNames(TRegHandle key, std::vector<std::string>& names) override;
   long DeleteKeyTree(TRegHandle parent, std::string_view subKey) override;
   long DeleteValue(TRegHandle key, std::string_view name) override;
+  long DeleteKey(TRegHandle parent, std::string_view subKey) override;
 
   // Refuses, with ERROR_ACCESS_DENIED, every open or create of path (any path when empty)
   // asking for exactly access.
@@ -49,6 +50,8 @@ class TFakeRegistry final : public IRawRegistry {
   std::optional<TRegValue> Value(std::string_view path, std::string_view name) const;
   // Whether the key at path exists.
   bool HasKey(std::string_view path) const;
+  // The paths of every key, in lower case, sorted.
+  std::vector<std::string> KeyPaths() const;
   // The open and create calls made so far, in order.
   const std::vector<TOpenCall>& Opens() const { return FOpens; }
   // How many handles are open now.

@@ -68,6 +68,17 @@ class TFakeRestoreFiles final : public IRestoreFileSystem {
 
   std::string ErrorText(long code) override { return "System error " + std::to_string(code) + "."; }
 
+  // The code page of the fake is Latin-1: every character up to U+00FF, nothing above.
+  bool CodePageHolds(std::string_view text) override {
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto c = static_cast<unsigned char>(text[i]);
+      if (c < 0x80) continue;
+      if ((c & 0xE0) != 0xC0 || c > 0xC3 || i + 1 >= text.size()) return false;
+      ++i;
+    }
+    return true;
+  }
+
   // The content of path, if the file exists.
   std::optional<std::string> File(const std::string& path) const {
     const auto it = FFiles.find(path);

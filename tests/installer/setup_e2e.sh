@@ -19,6 +19,26 @@ qb_wine_env "$work"
 QB_BUILD_DIR="$cross"
 unset DISPLAY
 qb_wine_up
-trap qb_wine_down EXIT
+
+# The tests make a program hang with a Unix signal: they write "<signal> <program>" to the file
+# "request" of this folder, and this loop answers with signal_program.sh's exit code in "done"
+# (a program started from Wine may not look into other processes here). It ends with the run.
+signals="$QB_WINE_DIR/signals"
+rm -rf "$signals"
+mkdir -p "$signals"
+(
+  while sleep 0.1; do
+    [ -f "$signals/request" ] || continue
+    read -r sig name <"$signals/request"
+    name=${name%$'\r'}
+    rm -f "$signals/request"
+    bash "$root/tests/installer/signal_program.sh" "$sig" "$name" "$WINEPREFIX"
+    echo $? >"$signals/done.tmp"
+    mv "$signals/done.tmp" "$signals/done"
+  done
+) </dev/null &
+watcher=$!
+trap 'kill $watcher 2>/dev/null; qb_wine_down' EXIT
+export QB_SIGNAL_DIR="$signals"
 
 wine "$cross/bin/setup_e2e_tests.exe" "$@" </dev/null

@@ -141,13 +141,15 @@ TEST_P(EngineCases, AStringPrefetcherStopsTurboStartupBeforeAnythingIsWritten) {
   EXPECT_EQ(Get(HKLM, kSessionKey, "AutoChkTimeOut"), Dword(10));
 }
 
-TEST_P(EngineCases, AnEntryEditedByHandIsReadAsDecimal) {
+TEST_P(EngineCases, ARestoreFileEditedByHandNoLongerGoesWithTheRecordAndNothingIsWritten) {
   Put(HKLM, kTcpParamsKey, "DefaultTTL", Dword(64));
   TOptimizeIt engine = Engine();
   engine.ApplyNetworkBooster();
   WriteRestoreText(std::string(kTcpParamsKey) + "_DefaultTTL=dword:00000080\r\n");
-  engine.UndoNetworkBooster();
-  EXPECT_EQ(Get(HKLM, kTcpParamsKey, "DefaultTTL"), Dword(80));
+  const int changes = FReg->Changes;
+  EXPECT_THROW(engine.UndoNetworkBooster(), Exception);
+  EXPECT_EQ(FReg->Changes, changes);
+  EXPECT_EQ(Get(HKLM, kTcpParamsKey, "DefaultTTL"), Dword(128));
 }
 
 TEST_P(EngineCases, OfTwoLinesDifferingInCaseTheFirstIsReadAndReplaced) {

@@ -60,6 +60,10 @@ class TCountingRegistry final : public IRawRegistry {
     ++Changes;
     return FInner.DeleteValue(k, n);
   }
+  long DeleteKey(TRegHandle p, std::string_view s) override {
+    ++Changes;
+    return FInner.DeleteKey(p, s);
+  }
   int Changes = 0;
 
  private:
@@ -80,6 +84,7 @@ class TCountingFiles final : public IRestoreFileSystem {
   }
   long RemoveFile(const std::string& p) override { return FInner.RemoveFile(p); }
   std::string ErrorText(long c) override { return FInner.ErrorText(c); }
+  bool CodePageHolds(std::string_view t) override { return FInner.CodePageHolds(t); }
   int Saves = 0;
 
  private:

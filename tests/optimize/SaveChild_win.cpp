@@ -43,6 +43,7 @@ class TDyingFiles final : public IRestoreFileSystem {
   }
   long RemoveFile(const std::string& path) override { return Real().RemoveFile(path); }
   std::string ErrorText(long code) override { return Real().ErrorText(code); }
+  bool CodePageHolds(std::string_view text) override { return Real().CodePageHolds(text); }
 
  private:
   static IRestoreFileSystem& Real() { return SystemRestoreFileSystem(); }
