@@ -22,19 +22,20 @@ bool ParseSpeedStates(std::string_view text, TSpeedStates& states) {
 }
 
 void ApplySpeedStates(TOptimizeIt& engine, IRawRegistry& reg, const TSpeedStates& states) {
-  // The engine's switches in the main window's order; every one is processed, changed or not.
-  static constexpr TSpeedSwitch kOrder[] = {TSpeedSwitch::ssTurboStartup, TSpeedSwitch::ssTurboShutdown,
-                                            TSpeedSwitch::ssPerformanceEnhancement,
-                                            TSpeedSwitch::ssPerformanceEnhancement,  // unused slot
-                                            TSpeedSwitch::ssNetworkBooster};
+  // The engine's switch behind each row (the fourth row is the option, written apart); every
+  // one is processed, changed or not.
+  static constexpr TSpeedSwitch kRows[] = {TSpeedSwitch::ssTurboStartup, TSpeedSwitch::ssTurboShutdown,
+                                           TSpeedSwitch::ssPerformanceEnhancement,
+                                           TSpeedSwitch::ssTurboStartup,
+                                           TSpeedSwitch::ssNetworkBooster};
   for (int i = 0; i < 5; ++i) {
     const bool on = states[static_cast<size_t>(i)];
     if (i == kBootDefragSwitch) {
       engine.ApplyBootDefrag(on);
     } else if (on) {
-      engine.Apply(kOrder[i]);
+      engine.Apply(kRows[i]);
     } else {
-      engine.Undo(kOrder[i]);
+      engine.Undo(kRows[i]);
     }
   }
   WriteSetting(reg, kSpeedStatesValue, SpeedStatesText(states), false, kProductKey);

@@ -43,14 +43,21 @@ void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text
 HICON ShieldIcon() {
   struct TIcon {
     HICON Icon = nullptr;
+    bool Owned = false;
     TIcon() {
       SHSTOCKICONINFO info{};
       info.cbSize = sizeof info;
-      if (SUCCEEDED(::SHGetStockIconInfo(SIID_SHIELD, SHGSI_ICON | SHGSI_SMALLICON, &info)))
+      // Wine answers S_OK without an icon.
+      if (SUCCEEDED(::SHGetStockIconInfo(SIID_SHIELD, SHGSI_ICON | SHGSI_SMALLICON, &info)) && info.hIcon) {
         Icon = info.hIcon;
+        Owned = true;
+      } else {
+        // The same picture from the system's shared icons (which are never destroyed).
+        Icon = ::LoadIconW(nullptr, IDI_SHIELD);
+      }
     }
     ~TIcon() {
-      if (Icon) ::DestroyIcon(Icon);
+      if (Icon && Owned) ::DestroyIcon(Icon);
     }
   };
   static const TIcon icon;
@@ -130,8 +137,11 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
   if (s.Pressed) ::OffsetRect(&text, 1, 1);
   const TColorValue color = s.Enabled ? m.Font().Color
                                       : SkinColor(m, "button.disabled.text", MakeColor(100, 100, 100));
-  DrawCaption(dc, c.Form().Skin().Font(m.Font()), color, WindowTextOf(c.Handle()), text,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX));
+  UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX);
+  HFONT font = c.Form().Skin().Font(m.Font());
+  const std::wstring caption = WindowTextOf(c.Handle());
+  if (m.Shield()) DrawShieldBeside(dc, font, caption, text, format);
+  DrawCaption(dc, font, color, caption, text, format);
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
     ::InflateRect(&focus, -m.FocusInset, -m.FocusInset);
