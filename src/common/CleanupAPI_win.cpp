@@ -183,28 +183,39 @@ void EmptyRecycleBin(HWND owner) {
 }
 
 int64_t GetFileSizeOf(std::string_view fileName) {
-  const std::wstring name = Utf8ToWide(fileName);
-  if (name.empty() || name.find_first_of(L"*?") != std::wstring::npos) return 0;
-  // The listing gives the file's own long name and tells a link or a folder.
-  WIN32_FIND_DATAW data;
-  TScopedFindHandle find(::FindFirstFileExW(name.c_str(), FindExInfoBasic, &data,
-                                            FindExSearchNameMatch, nullptr, 0));
-  if (!find) return 0;
-  find.reset();
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      IsLinkEntry(data.dwFileAttributes, data.dwReserved0))
-    return 0;
-  const size_t slash = name.find_last_of(L"\\/:");
-  const std::wstring parent = slash == std::wstring::npos ? L"." : name.substr(0, slash + 1);
-  const TObjectName folder = ResolveFolder(parent);
+  std::wstring name = Utf8ToWide(fileName);
+  if (name.empty()) return 0;
+  // A Win32 name means what it means to Windows (a trailing dot or blank dropped); a "\\?\"
+  // name is taken as it is written.
+  if (name.rfind(LR"(\\?\)", 0) != 0) {
+    const DWORD n = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return 0;
+    std::wstring full(n, L'\0');
+    const DWORD m = ::GetFullPathNameW(name.c_str(), n, full.data(), nullptr);
+    if (m == 0 || m >= n) return 0;
+    full.resize(m);
+    name = std::move(full);
+  }
+  const size_t slash = name.find_last_of(L'\\');
+  if (slash == std::wstring::npos || slash + 1 == name.size()) return 0;
+  const std::wstring leaf = name.substr(slash + 1);
+  if (leaf.find_first_of(L"*?") != std::wstring::npos) return 0;
+  const TObjectName folder = ResolveFolder(name.substr(0, slash + 1));
   if (folder.Path.empty()) return 0;
-  const TObjectName file = folder.Child(data.cFileName);
+  // The handle tells a folder or a link (the file itself is opened, never a target), and
+  // confirms that nothing led elsewhere.
+  const TObjectName file = folder.Child(leaf);
   TScopedFileHandle h(::CreateFileW(file.Path.c_str(), FILE_READ_DATA | FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
                                     nullptr));
+  FILE_ATTRIBUTE_TAG_INFO info = {};
   LARGE_INTEGER size = {};
-  if (!h || !IsAt(h.get(), file) || !::GetFileSizeEx(h.get(), &size)) return 0;
+  if (!h || !::GetFileInformationByHandleEx(h.get(), FileAttributeTagInfo, &info, sizeof info) ||
+      (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      IsLinkEntry(info.FileAttributes, info.ReparseTag) || !IsAt(h.get(), file) ||
+      !::GetFileSizeEx(h.get(), &size))
+    return 0;
   return size.QuadPart;
 }
 

@@ -88,21 +88,20 @@ bool IsPlainFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// name without the trailing dots and blanks of each of its components (a component of nothing
-// else stays as it is).
-std::wstring WithoutTrailingDotsAndBlanks(std::wstring_view name) {
-  std::wstring out;
-  out.reserve(name.size());
-  size_t start = 0;
+// Whether actual is expected with trailing dots and blanks of some of its components left out,
+// as Wine names objects whose names end in them (dots in every component, blanks in the last).
+bool IsWineSpelling(std::wstring_view actual, std::wstring_view expected) {
   for (;;) {
-    size_t end = name.find(L'\\', start);
-    if (end == std::wstring_view::npos) end = name.size();
-    size_t last = end;
-    while (last > start && (name[last - 1] == L'.' || name[last - 1] == L' ')) --last;
-    out.append(name.substr(start, (last > start ? last : end) - start));
-    if (end == name.size()) return out;
-    out += L'\\';
-    start = end + 1;
+    const size_t a = actual.find(L'\\');
+    const size_t e = expected.find(L'\\');
+    const std::wstring_view ac = actual.substr(0, a);
+    const std::wstring_view ec = expected.substr(0, e);
+    const bool same = ac == ec || (!ac.empty() && ac.size() < ec.size() && ec.substr(0, ac.size()) == ac &&
+                                   ec.find_first_not_of(L". ", ac.size()) == std::wstring_view::npos);
+    if (!same) return false;
+    if (a == std::wstring_view::npos || e == std::wstring_view::npos) return a == e;
+    actual.remove_prefix(a + 1);
+    expected.remove_prefix(e + 1);
   }
 }
 
@@ -151,13 +150,11 @@ bool IsAt(HANDLE handle, const TObjectName& name) {
   // Both names come from the system (a listing and a handle), spelled alike on Windows: any
   // difference, in letter case too, means the handle was led elsewhere.
   if (actual == name.SystemName) return true;
-  const std::wstring plain = WithoutTrailingDotsAndBlanks(name.SystemName);
-  if (plain == name.SystemName || actual != plain) return false;
-  // Wine's spelling of a name with trailing dots or blanks, or a link to the object under the
-  // plain name: only the latter is that object as well.
-  const std::wstring plainPath = WithoutTrailingDotsAndBlanks(name.Path);
-  TScopedFileHandle other(::CreateFileW(plainPath.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
-                                        OPEN_EXISTING,
+  if (!IsWineSpelling(actual, name.SystemName) || actual.rfind(LR"(\??\)", 0) != 0) return false;
+  // Wine's spelling of a name with trailing dots or blanks, or a link to the object that has
+  // the name Wine gives: only the latter is that object when opened by that name.
+  TScopedFileHandle other(::CreateFileW((LR"(\\?\)" + actual.substr(4)).c_str(), FILE_READ_ATTRIBUTES,
+                                        kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr));
   if (!other) return true;
