@@ -7,6 +7,7 @@
 #include "common/MessagePump_win.h"
 #include "help/hh_funcs_win.h"
 #include "common/RawRegistry.h"
+#include "common/WinText_win.h"
 #include "i18n/StringTable.h"
 #include "optimize/OptimizeIt.h"
 #include "service/ConnectService.h"
