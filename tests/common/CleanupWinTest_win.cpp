@@ -519,12 +519,17 @@ TEST_F(Cleanup, CookiesAreThePlainVisibleFilesOfTheirFolderAndAreCleared) {
   MakeFile(cookies + "\\three.txt", "3", FILE_ATTRIBUTE_READONLY);
   MakeFile(cookies + "\\hidden.txt", "h", FILE_ATTRIBUTE_HIDDEN);
   MakeDir(cookies + "\\folder");
+  // A link is no cookie (Wine's shell lists one to a file as that file).
+  MakeFile(At("elsewhere.txt"), "not a cookie");
+  PlantLink(At("elsewhere.txt"), cookies + "\\link.txt");
   EXPECT_EQ(CountCookies(), 3);
 
   ClearSpecialFolder(CSIDL_COOKIES);
-  EXPECT_THAT(Names(cookies), IsEmpty());
+  EXPECT_THAT(Names(cookies), ElementsAre("link.txt"));  // Wine cannot remove the link itself
+  EXPECT_EQ(ReadAll(At("elsewhere.txt")), "not a cookie");
   EXPECT_TRUE(Exists(cookies));
   EXPECT_EQ(CountCookies(), 0);
+  RemoveTree(cookies + "\\link.txt");
 }
 
 TEST_F(Cleanup, InternetCacheIsCleared) {
