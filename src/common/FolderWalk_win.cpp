@@ -96,8 +96,9 @@ bool IsWineSpelling(std::wstring_view actual, std::wstring_view expected) {
     const size_t e = expected.find(L'\\');
     const std::wstring_view ac = actual.substr(0, a);
     const std::wstring_view ec = expected.substr(0, e);
-    const bool same = ac == ec || (!ac.empty() && ac.size() < ec.size() && ec.substr(0, ac.size()) == ac &&
-                                   ec.find_first_not_of(L". ", ac.size()) == std::wstring_view::npos);
+    const bool same =
+        ac == ec || (!ac.empty() && ac.size() < ec.size() && ec.substr(0, ac.size()) == ac &&
+                     ec.find_first_not_of(L". ", ac.size()) == std::wstring_view::npos);
     if (!same) return false;
     if (a == std::wstring_view::npos || e == std::wstring_view::npos) return a == e;
     actual.remove_prefix(a + 1);
@@ -153,8 +154,8 @@ bool IsAt(HANDLE handle, const TObjectName& name) {
   if (!IsWineSpelling(actual, name.SystemName) || actual.rfind(LR"(\??\)", 0) != 0) return false;
   // Wine's spelling of a name with trailing dots or blanks, or a link to the object that has
   // the name Wine gives: only the latter is that object when opened by that name.
-  TScopedFileHandle other(::CreateFileW((LR"(\\?\)" + actual.substr(4)).c_str(), FILE_READ_ATTRIBUTES,
-                                        kShareAll, nullptr, OPEN_EXISTING,
+  TScopedFileHandle other(::CreateFileW((LR"(\\?\)" + actual.substr(4)).c_str(),
+                                        FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr));
   if (!other) return true;
@@ -256,7 +257,8 @@ void DeleteTree(const TObjectName& folder, const TFolderGate& gate) {
     if (pending.back().Listed) {
       const TPending done = std::move(pending.back());
       pending.pop_back();
-      if (!pending.empty() && !done.Kept) DeleteExact(done.Name, done.Attributes);  // never the top folder
+      // Never the top folder, nor one the gate kept.
+      if (!pending.empty() && !done.Kept) DeleteExact(done.Name, done.Attributes);
       continue;
     }
     pending.back().Listed = true;

@@ -46,9 +46,9 @@ bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
 // Whether the object behind handle is exactly the one named: the system's name for it equals
 // the expected one letter for letter (Unix folders under Wine can differ in case alone).
-// Wine names objects without the trailing dots and blanks of their names' components; such a
-// name matches when the object is not also reachable under the name without them, which a link
-// there would be.
+// Wine names objects without the trailing dots and blanks of their names' components; a name
+// spelled so matches unless the object opened by that spelling is this very object, which it
+// is when a link led there.
 bool IsAt(HANDLE handle, const TObjectName& name);
 
 // One entry of a folder listing, kept.

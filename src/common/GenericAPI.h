@@ -36,7 +36,8 @@ std::string ReadRegString(std::string_view key, std::string_view name, bool curr
                           bool use64BitView);
 
 // Deletes everything below Dir; Dir itself stays. Links (junctions, symbolic links, mount
-// points) are removed themselves, never entered, so their targets stay untouched. Whatever
+// points) are removed themselves (under Wine, which cannot remove one without its target, they
+// stay), never entered, so their targets stay untouched. Whatever
 // cannot be deleted (in use, no rights) is left silently. A protected folder (the table of
 // ProtectedFolders.h, or a folder holding the speed switches' restore file) is neither cleared
 // nor entered, and the diagnostic log gets one line naming it (Windows build).

@@ -32,7 +32,8 @@ std::string NowText() {
 }  // namespace
 
 bool IsFolderClearable(std::string_view dir) {
-  const TCleanupTarget target = CleanupTarget(Utf8ToWide(IncludeTrailingSeparator(dir)), "IsFolderClearable");
+  const TCleanupTarget target =
+      CleanupTarget(Utf8ToWide(IncludeTrailingSeparator(dir)), "IsFolderClearable");
   if (target.Folder.Path.empty()) return false;
   const TScopedFileHandle h = OpenFolderForListing(target.Folder);
   return h && target.Gate(target.Folder, GuardFileIn(ListEntries(h.get())));

@@ -57,13 +57,16 @@ bool IsBelow(const std::string& inner, const std::string& outer) {
 std::string TProtectedFolders::RefusalOf(std::string_view folder) const {
   if (IsDriveRoot(folder)) return "it is the root of a drive, share or volume";
   const std::string f = CanonicalPath(folder);
-  const auto named = [](const TEntry& e) { return std::string(e.Rule->Name) + " (" + e.Path + ")"; };
+  const auto named = [](const TEntry& e) {
+    return std::string(e.Rule->Name) + " (" + e.Path + ")";
+  };
   // The folder itself first: its own name says most.
   for (const TEntry& e : FEntries)
     if (e.Key == f) return "it is " + named(e);
   for (const TEntry& e : FEntries) {
     if (IsBelow(e.Key, f)) return "it holds " + named(e);
-    if (e.Rule->Reach == TGuardReach::grWholeTree && IsBelow(f, e.Key)) return "it lies in " + named(e);
+    if (e.Rule->Reach == TGuardReach::grWholeTree && IsBelow(f, e.Key))
+      return "it lies in " + named(e);
   }
   return {};
 }

@@ -156,8 +156,8 @@ TCleanupTarget CleanupTarget(const std::wstring& dir, const std::string& who) {
   }
   target.Folder = folder;
   target.Gate = [guarded, who](const TObjectName& f, const std::wstring& guardFile) {
-    const std::string why =
-        guardFile.empty() ? guarded->RefusalOf(WideToUtf8(f.Path)) : "it holds " + WideToUtf8(guardFile);
+    const std::string why = guardFile.empty() ? guarded->RefusalOf(WideToUtf8(f.Path))
+                                              : "it holds " + WideToUtf8(guardFile);
     if (why.empty()) return true;
     LogRefusal(who, Shown(f.Path), why);
     return false;
