@@ -16,6 +16,7 @@
 #include <shlobj.h>
 #include <urlhist.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -59,8 +60,10 @@ std::wstring TempPath() {
 
 // The total size below the folder named by path (a link at path itself is followed); 0 for a
 // folder the clearing would leave alone, so the figure never offers what it will not delete.
-int64_t FolderSizeW(const std::wstring& path) {
-  const TCleanupTarget target = CleanupTarget(path, "GetFolderSize");
+int64_t FolderSizeW(const std::wstring& path,
+                    std::shared_ptr<const TProtectedFolders> guarded = nullptr) {
+  const TCleanupTarget target = guarded ? CleanupTarget(path, "GetFolderSize", std::move(guarded))
+                                        : CleanupTarget(path, "GetFolderSize");
   return target.Folder.Path.empty() ? 0 : SizeOfTree(target.Folder, target.Gate);
 }
 
@@ -125,14 +128,18 @@ void ClearTempFolder() {
   if (!path.empty()) DeleteFolderContents(WideToUtf8(path));
 }
 
-int64_t CountCookies() {
+namespace {
+
+// CountCookies, with the protected folders already looked up when given.
+int64_t CountCookiesWith(std::shared_ptr<const TProtectedFolders> guarded) {
   const std::wstring path = SpecialFolderPath(CSIDL_COOKIES);
   // A folder that does not exist holds no cookies (and must not be created by counting).
   const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return 0;
   // A folder the clearing leaves alone offers nothing; the files that are exactly there (no
   // links, which Wine lists as their targets) are the ones a cookie can be.
-  const TCleanupTarget target = CleanupTarget(path, "CountCookies");
+  const TCleanupTarget target = guarded ? CleanupTarget(path, "CountCookies", std::move(guarded))
+                                        : CleanupTarget(path, "CountCookies");
   if (target.Folder.Path.empty()) return 0;
   std::set<std::wstring> plainFiles;
   {
@@ -161,6 +168,10 @@ int64_t CountCookies() {
   }
   return count;
 }
+
+}  // namespace
+
+int64_t CountCookies() { return CountCookiesWith(nullptr); }
 
 void EmptyRecycleBin(HWND owner) {
   // Wine's emptying deletes what a link in its trash points to; Windows removes such a link
@@ -226,19 +237,20 @@ int64_t GetFolderSize(std::string_view dir) {
 TCountFigures CountPass(const TCountSink& onFigure) {
   const TComScope com;
   TCountFigures figures;
+  const auto guarded = std::make_shared<const TProtectedFolders>(LoadProtectedFolders());
   const auto reached = [&](TCountItem item) {
     if (onFigure) onFigure(item, figures);
   };
 
   const std::wstring cache = SpecialFolderPath(CSIDL_INTERNET_CACHE);
-  if (!cache.empty()) figures.InternetCacheBytes = FolderSizeW(cache);
+  if (!cache.empty()) figures.InternetCacheBytes = FolderSizeW(cache, guarded);
   reached(TCountItem::ciInternetCache);
 
-  figures.Cookies = CountCookies();
+  figures.Cookies = CountCookiesWith(guarded);
   reached(TCountItem::ciCookies);
 
   const std::wstring temp = TempPath();
-  if (!temp.empty()) figures.TempFilesBytes = FolderSizeW(temp);
+  if (!temp.empty()) figures.TempFilesBytes = FolderSizeW(temp, guarded);
   reached(TCountItem::ciTempFiles);
 
   figures.SavedPasswords = CountSavedPasswords();

@@ -142,10 +142,15 @@ TProtectedFolders LoadProtectedFolders() {
 }
 
 TCleanupTarget CleanupTarget(const std::wstring& dir, const std::string& who) {
+  if (ResolveFolder(dir).Path.empty()) return {};
+  return CleanupTarget(dir, who, std::make_shared<const TProtectedFolders>(LoadProtectedFolders()));
+}
+
+TCleanupTarget CleanupTarget(const std::wstring& dir, const std::string& who,
+                             std::shared_ptr<const TProtectedFolders> guarded) {
   TCleanupTarget target;
   const TObjectName folder = ResolveFolder(dir);
-  if (folder.Path.empty()) return target;
-  auto guarded = std::make_shared<const TProtectedFolders>(LoadProtectedFolders());
+  if (folder.Path.empty() || !guarded) return target;
   const std::string why = RefusalOfTop(*guarded, dir, folder.Path);
   if (!why.empty()) {
     std::string shown = Shown(dir);

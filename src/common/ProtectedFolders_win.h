@@ -5,6 +5,7 @@
 #include "common/FolderWalk_win.h"
 #include "common/ProtectedFolders.h"
 
+#include <memory>
 #include <string>
 
 // Every folder of the table as this machine and the current user have it, each by its path
@@ -23,3 +24,6 @@ struct TCleanupTarget {
 // target. The gate refuses the same below, and any folder holding a guard file. Each refusal
 // writes one line to the diagnostic log: "[who]Left <folder> alone: <reason>".
 TCleanupTarget CleanupTarget(const std::wstring& dir, const std::string& who);
+// The same with the protected folders already looked up (one look-up serves a whole count pass).
+TCleanupTarget CleanupTarget(const std::wstring& dir, const std::string& who,
+                             std::shared_ptr<const TProtectedFolders> guarded);
