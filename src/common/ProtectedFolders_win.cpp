@@ -60,7 +60,7 @@ std::wstring KnownFolderPath(const KNOWNFOLDERID& id) {
   return path.get();
 }
 
-std::wstring FromBuffer(UINT (*get)(LPWSTR, UINT)) {
+std::wstring FromBuffer(UINT(WINAPI* get)(LPWSTR, UINT)) {
   wchar_t buf[MAX_PATH + 1] = {};
   const UINT n = get(buf, MAX_PATH + 1);
   return n > 0 && n <= MAX_PATH ? std::wstring(buf, n) : std::wstring();
