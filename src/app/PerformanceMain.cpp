@@ -71,7 +71,7 @@ bool BootDefragEnabled(std::string_view text) {
   return !(text == "N" || text == "n" || SameText(text, "no"));
 }
 
-std::string SizeFigureText(int64_t bytes, char decimalSeparator) {
+std::string SizeFigureText(int64_t bytes, std::string_view decimalSeparator) {
   const long long hundredths = RoundHalfUp(static_cast<double>(bytes) / 1048576.0 * 100.0);
   std::string text = std::to_string(hundredths / 100);
   const long long fraction = hundredths % 100;

@@ -91,8 +91,8 @@ struct TPerformancePorts {
   std::function<int64_t()> ClearSavedPasswords;
   // Waits on the window thread.
   std::function<void(uint32_t ms)> Sleep;
-  // The decimal separator of the user's locale.
-  char DecimalSeparator = '.';
+  // The decimal separator of the user's locale (UTF-8, one or more characters).
+  std::string DecimalSeparator = ".";
   // Measures a text in a font; without it the gauge's labels keep their design places.
   TTextWidth TextWidth;
 };
@@ -108,7 +108,7 @@ inline constexpr const char* kSpeedAdminOnlyText =
 
 // A size figure of the disk cleanup: bytes in MiB with the pattern "0.##" (up to two decimals,
 // halves up, trailing zeros and a bare separator dropped) and " MB".
-std::string SizeFigureText(int64_t bytes, char decimalSeparator);
+std::string SizeFigureText(int64_t bytes, std::string_view decimalSeparator);
 
 // "#0": x rounded to the nearest whole number, halves up.
 long long RoundHalfUp(double x);

@@ -5,6 +5,7 @@
 #include "common/Elevation.h"
 #include "common/Settings.h"
 #include "common/GenericNetAPI.h"
+#include "common/CleanupAPI_win.h"
 #include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
 #include "help/hh_funcs_win.h"
@@ -124,7 +125,7 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   p.ClearInternetCache = [] { ::ClearInternetCache(); };
   p.ClearCookies = [] { ClearSpecialFolder(CSIDL_COOKIES); };
   p.ClearTempFolder = [] { ::ClearTempFolder(); };
-  p.EmptyRecycleBin = [this] { ::SHEmptyRecycleBinW(Handle(), nullptr, SHERB_NOCONFIRMATION); };
+  p.EmptyRecycleBin = [this] { ::EmptyRecycleBin(Handle()); };
   p.ClearTypedUrls = [] { ::ClearTypedUrls(); };
   p.ClearSavedPasswords = [] { return ::ClearSavedPasswords(); };
   p.Sleep = [](uint32_t ms) { ::Sleep(ms); };
@@ -139,9 +140,9 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     ::DeleteDC(dc);
     return static_cast<int>(extent.cx);
   };
-  wchar_t separator[4] = {};
-  if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4) > 0 && separator[0] < 128)
-    p.DecimalSeparator = static_cast<char>(separator[0]);
+  wchar_t separator[16] = {};
+  if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 16) > 0 && separator[0] != L'\0')
+    p.DecimalSeparator = WideToUtf8(separator);
   FModel = std::make_unique<TfmPerformance>(std::move(p));
   try {
     FModel->FormCreate();

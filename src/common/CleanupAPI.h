@@ -48,7 +48,8 @@ void ClearInternetCache();
 void ClearTempFolder();
 
 // The number of cookies: plain, non-hidden files the shell lists in the Cookies folder (CSIDL
-// 33); 0 when the folder cannot be resolved. Raises EOleSysError when the shell's desktop folder
+// 33) that are exactly there (a link is no cookie); 0 when the folder cannot be resolved or is
+// one the clearing leaves alone (ProtectedFolders.h). Raises EOleSysError when the shell's desktop folder
 // cannot be obtained. Needs COM on the calling thread (Windows build).
 int64_t CountCookies();
 
@@ -57,8 +58,9 @@ int64_t CountCookies();
 // access) or names a folder (Windows build).
 int64_t GetFileSizeOf(std::string_view fileName);
 // The total size of the files below Dir, each opened for reading as GetFileSizeOf does (one that
-// cannot be opened counts 0); links are neither entered nor counted; 0 for a missing folder
-// (Windows build).
+// cannot be opened counts 0); links are neither entered nor counted; 0 for a missing folder.
+// What DeleteFolderContents leaves alone counts nothing: 0 for a protected folder, nothing of a
+// folder below holding a guard file (Windows build).
 int64_t GetFolderSize(std::string_view dir);
 
 // The figures of one count pass.

@@ -1,5 +1,7 @@
 #include "common/FolderWalk_win.h"
 
+#include "common/ProtectedFolders.h"
+
 #include <winternl.h>
 
 #include <utility>
@@ -86,6 +88,24 @@ bool IsPlainFolder(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
+// Whether actual is expected with trailing dots and blanks of some of its components left out,
+// as Wine names objects whose names end in them (dots in every component, blanks in the last).
+bool IsWineSpelling(std::wstring_view actual, std::wstring_view expected) {
+  for (;;) {
+    const size_t a = actual.find(L'\\');
+    const size_t e = expected.find(L'\\');
+    const std::wstring_view ac = actual.substr(0, a);
+    const std::wstring_view ec = expected.substr(0, e);
+    const bool same =
+        ac == ec || (!ac.empty() && ac.size() < ec.size() && ec.substr(0, ac.size()) == ac &&
+                     ec.find_first_not_of(L". ", ac.size()) == std::wstring_view::npos);
+    if (!same) return false;
+    if (a == std::wstring_view::npos || e == std::wstring_view::npos) return a == e;
+    actual.remove_prefix(a + 1);
+    expected.remove_prefix(e + 1);
+  }
+}
+
 }  // namespace
 
 TObjectName TObjectName::Child(std::wstring_view name) const {
@@ -127,10 +147,24 @@ bool IsLinkEntry(DWORD attributes, DWORD reparseTag) {
 
 bool IsAt(HANDLE handle, const TObjectName& name) {
   const std::wstring actual = SystemNameOf(handle);
-  return !actual.empty() &&
-         ::CompareStringOrdinal(actual.data(), static_cast<int>(actual.size()),
-                                name.SystemName.data(), static_cast<int>(name.SystemName.size()),
-                                TRUE) == CSTR_EQUAL;
+  if (actual.empty()) return false;
+  // Both names come from the system (a listing and a handle), spelled alike on Windows: any
+  // difference, in letter case too, means the handle was led elsewhere.
+  if (actual == name.SystemName) return true;
+  if (!IsWineSpelling(actual, name.SystemName) || actual.rfind(LR"(\??\)", 0) != 0) return false;
+  // Wine's spelling of a name with trailing dots or blanks, or a link to the object that has
+  // the name Wine gives: only the latter is that object when opened by that name.
+  TScopedFileHandle other(::CreateFileW((LR"(\\?\)" + actual.substr(4)).c_str(),
+                                        FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                        nullptr));
+  if (!other) return true;
+  BY_HANDLE_FILE_INFORMATION a = {};
+  BY_HANDLE_FILE_INFORMATION b = {};
+  if (!::GetFileInformationByHandle(handle, &a) || !::GetFileInformationByHandle(other.get(), &b))
+    return false;
+  return a.dwVolumeSerialNumber != b.dwVolumeSerialNumber || a.nFileIndexHigh != b.nFileIndexHigh ||
+         a.nFileIndexLow != b.nFileIndexLow;
 }
 
 TScopedFileHandle OpenFolderForListing(const TObjectName& folder) {
@@ -187,32 +221,62 @@ bool DeleteExact(const TObjectName& object, DWORD attributes) {
   return false;
 }
 
-void DeleteTree(const TObjectName& folder) {
+std::vector<TListedEntry> ListEntries(HANDLE folder) {
+  std::vector<TListedEntry> entries;
+  ListFolder(folder, [&](const TFolderEntry& e) {
+    entries.push_back({std::wstring(e.Name), e.Attributes, e.ReparseTag, e.Size});
+  });
+  return entries;
+}
+
+std::wstring GuardFileIn(const std::vector<TListedEntry>& entries) {
+  for (const TListedEntry& e : entries) {
+    // Only a short name of plain letters can be one; the rest need no conversion.
+    if (e.Name.size() > 32) continue;
+    std::string ascii;
+    for (const wchar_t c : e.Name) {
+      if (c >= 128) break;
+      ascii += static_cast<char>(c);
+    }
+    if (ascii.size() == e.Name.size() && IsGuardFileName(ascii)) return e.Name;
+  }
+  return {};
+}
+
+void DeleteTree(const TObjectName& folder, const TFolderGate& gate) {
   // A folder is deleted once its contents are gone; the stack replaces recursion, so no depth
   // of nesting can exhaust the thread's stack.
   struct TPending {
     TObjectName Name;
     DWORD Attributes;
     bool Listed;
+    bool Kept;
   };
-  std::vector<TPending> pending{{folder, 0, false}};
+  std::vector<TPending> pending{{folder, 0, false, false}};
   while (!pending.empty()) {
     if (pending.back().Listed) {
       const TPending done = std::move(pending.back());
       pending.pop_back();
-      if (!pending.empty()) DeleteExact(done.Name, done.Attributes);  // never the top folder
+      // Never the top folder, nor one the gate kept.
+      if (!pending.empty() && !done.Kept) DeleteExact(done.Name, done.Attributes);
       continue;
     }
     pending.back().Listed = true;
     const TObjectName current = pending.back().Name;
     const TScopedFileHandle h = OpenFolderForListing(current);
     if (!h) continue;
-    ListFolder(h.get(), [&](const TFolderEntry& e) {
+    // The whole listing first: a guard file anywhere in it keeps every entry.
+    const std::vector<TListedEntry> entries = ListEntries(h.get());
+    if (gate && !gate(current, GuardFileIn(entries))) {
+      pending.back().Kept = true;
+      continue;
+    }
+    for (const TListedEntry& e : entries) {
       if (IsPlainFolder(e.Attributes))
-        pending.push_back({current.Child(e.Name), e.Attributes, false});
+        pending.push_back({current.Child(e.Name), e.Attributes, false, false});
       else
         DeleteExact(current.Child(e.Name), e.Attributes);  // files, and links themselves
-    });
+    }
   }
 }
 
@@ -226,7 +290,7 @@ int64_t MeasureExact(const TObjectName& file, int64_t listedSize) {
   return listedSize;
 }
 
-int64_t SizeOfTree(const TObjectName& folder) {
+int64_t SizeOfTree(const TObjectName& folder, const TFolderGate& gate) {
   int64_t total = 0;
   std::vector<TObjectName> pending{folder};
   while (!pending.empty()) {
@@ -234,13 +298,45 @@ int64_t SizeOfTree(const TObjectName& folder) {
     pending.pop_back();
     const TScopedFileHandle h = OpenFolderForListing(current);
     if (!h) continue;
-    ListFolder(h.get(), [&](const TFolderEntry& e) {
+    // Decided before anything is opened, as the clearing decides it.
+    const std::vector<TListedEntry> entries = ListEntries(h.get());
+    if (gate && !gate(current, GuardFileIn(entries))) continue;
+    for (const TListedEntry& e : entries) {
       if (e.Attributes & FILE_ATTRIBUTE_DIRECTORY) {
         if (IsPlainFolder(e.Attributes)) pending.push_back(current.Child(e.Name));
       } else if (!IsLinkEntry(e.Attributes, e.ReparseTag)) {
         total += MeasureExact(current.Child(e.Name), e.Size);
       }
-    });
+    }
   }
   return total;
+}
+
+bool IsPlainFileAt(const TObjectName& file) {
+  TScopedFileHandle h(::CreateFileW(file.Path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  FILE_ATTRIBUTE_TAG_INFO info = {};
+  return h && ::GetFileInformationByHandleEx(h.get(), FileAttributeTagInfo, &info, sizeof info) &&
+         !(info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+         IsAt(h.get(), file);
+}
+
+std::wstring FirstLinkBelow(const TObjectName& folder) {
+  std::vector<TObjectName> pending{folder};
+  while (!pending.empty()) {
+    const TObjectName current = std::move(pending.back());
+    pending.pop_back();
+    const TScopedFileHandle h = OpenFolderForListing(current);
+    // A folder that cannot be looked into may hold anything.
+    if (!h) return current.Path;
+    for (const TListedEntry& e : ListEntries(h.get())) {
+      const TObjectName child = current.Child(e.Name);
+      // Any other reparse point is refused as well: this is a search for what to avoid.
+      if (IsPlainFolder(e.Attributes))
+        pending.push_back(child);
+      else if ((e.Attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPlainFileAt(child))
+        return child.Path;
+    }
+  }
+  return {};
 }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One entry of a folder listing.
 struct TFolderEntry {
@@ -43,8 +44,30 @@ TObjectName ResolveFolder(const std::wstring& path);
 // a reparse point whose tag the system does not report); other reparse points are real data.
 bool IsLinkEntry(DWORD attributes, DWORD reparseTag);
 
-// Whether the object behind handle is exactly the one named.
+// Whether the object behind handle is exactly the one named: the system's name for it equals
+// the expected one letter for letter (Unix folders under Wine can differ in case alone).
+// Wine names objects without the trailing dots and blanks of their names' components; a name
+// spelled so matches unless the object opened by that spelling is this very object, which it
+// is when a link led there.
 bool IsAt(HANDLE handle, const TObjectName& name);
+
+// One entry of a folder listing, kept.
+struct TListedEntry {
+  std::wstring Name;
+  DWORD Attributes = 0;
+  DWORD ReparseTag = 0;
+  int64_t Size = 0;
+};
+
+// Every entry of an open folder except "." and "..".
+std::vector<TListedEntry> ListEntries(HANDLE folder);
+
+// The first entry whose name is one of the guard files (kGuardFileNames), or empty.
+std::wstring GuardFileIn(const std::vector<TListedEntry>& entries);
+
+// Decides whether a walk may go into a folder (the top one too), given the folder and the name of
+// a guard file its listing holds (empty when none); false leaves it and all in it as they are.
+using TFolderGate = std::function<bool(const TObjectName& folder, const std::wstring& guardFile)>;
 
 // Opens the folder for listing; invalid when it is a link, not a folder, or not exactly the
 // one named.
@@ -58,12 +81,23 @@ void ListFolder(HANDLE folder, const std::function<void(const TFolderEntry&)>& o
 // when it is not exactly the one named or cannot be deleted.
 bool DeleteExact(const TObjectName& object, DWORD attributes);
 
-// Deletes everything below the folder (from ResolveFolder); the folder stays.
-void DeleteTree(const TObjectName& folder);
+// Deletes everything below the folder (from ResolveFolder) that the gate lets the walk into; the
+// folder stays.
+void DeleteTree(const TObjectName& folder, const TFolderGate& gate);
 
 // The size of the file as its listing gave it, provided it opens for reading and is exactly
 // the one named; 0 otherwise.
 int64_t MeasureExact(const TObjectName& file, int64_t listedSize);
 
-// The total size of the files below the folder (from ResolveFolder).
-int64_t SizeOfTree(const TObjectName& folder);
+// The total size of the files below the folder (from ResolveFolder) that the gate lets the walk
+// into.
+int64_t SizeOfTree(const TObjectName& folder, const TFolderGate& gate);
+
+// Whether the object named is exactly there and is a plain file (no link, no folder).
+bool IsPlainFileAt(const TObjectName& file);
+
+// The path of the first link below the folder, in it or in any folder below it (symbolic
+// links, junctions, mount points, other reparse points, and under Wine file links, which list
+// as their targets), or of the first entry that cannot be told apart from one (it cannot be
+// opened); empty when there is none.
+std::wstring FirstLinkBelow(const TObjectName& folder);

@@ -36,20 +36,12 @@ std::string ReadRegString(std::string_view key, std::string_view name, bool curr
                           bool use64BitView);
 
 // Deletes everything below Dir; Dir itself stays. Links (junctions, symbolic links, mount
-// points) are removed themselves, never entered, so their targets stay untouched. Whatever
-// cannot be deleted (in use, no rights) is left silently. A folder that resolves to a drive
-// root, the Windows folder, the user's profile folder or a folder holding one of them is left
-// alone entirely (Windows build).
+// points) are removed themselves (under Wine, which cannot remove one without its target, they
+// stay), never entered, so their targets stay untouched. Whatever
+// cannot be deleted (in use, no rights) is left silently. A protected folder (the table of
+// ProtectedFolders.h, or a folder holding the speed switches' restore file) is neither cleared
+// nor entered, and the diagnostic log gets one line naming it (Windows build).
 void DeleteFolderContents(std::string_view dir);
-// Whether DeleteFolderContents would clear anything of dir: it resolves to a folder that is no
-// drive or volume root, not the Windows or profile folder, and holds neither (Windows build).
+// Whether DeleteFolderContents would clear anything of dir: it resolves to a folder that is not
+// protected and holds no restore file of the speed switches (Windows build).
 bool IsFolderClearable(std::string_view dir);
-
-// Whether a resolved path ("C:\", "\\?\C:\x", "\\server\share", "\\?\UNC\s\h",
-// "\\?\Volume{...}\") names the root of a drive, share or volume; trailing separators are
-// ignored and an empty path counts as a root.
-bool IsDriveRoot(std::string_view path);
-// Whether clearing the contents of folder (a resolved path) must be refused: it is a drive root,
-// one of the protected folders, or a folder that holds one of them. Paths compare with ASCII
-// letters folded, "/" as "\" and the "\\?\" prefix ignored.
-bool IsProtectedFolder(std::string_view folder, const std::vector<std::string>& protectedFolders);

@@ -3,6 +3,7 @@
 
 #include "common/FolderWalk_win.h"
 #include "common/GenericShellAPI.h"
+#include "common/ProtectedFolders_win.h"
 #include "common/RawRegistry.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinApi.h"
@@ -10,10 +11,8 @@
 
 #include <shlobj.h>
 
-#include <cwchar>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -30,54 +29,22 @@ std::string NowText() {
   return WideToUtf8(date) + " " + WideToUtf8(time);
 }
 
-// The final path of a folder the clearing must never empty, or its plain path when it cannot
-// be resolved; empty when there is none.
-std::string GuardedFolder(const std::wstring& path) {
-  if (path.empty()) return {};
-  const std::wstring resolved = ResolveFolder(path).Path;
-  return WideToUtf8(resolved.empty() ? path : resolved);
-}
-
-// Whether the contents of a folder, named by dir and resolved to folder (a final path), may be
-// cleared: neither name is a drive or volume root, the Windows folder or the user's profile
-// folder, or holds one of them. The name as given counts too: a substituted drive's root
-// resolves to an ordinary folder of another drive.
-bool MayClear(std::string_view dir, const std::wstring& folder) {
-  std::vector<std::string> guarded;
-  wchar_t buf[MAX_PATH + 1] = {};
-  for (const auto get : {&::GetWindowsDirectoryW, &::GetSystemWindowsDirectoryW}) {
-    const UINT n = get(buf, MAX_PATH + 1);
-    if (n > 0 && n <= MAX_PATH) guarded.push_back(GuardedFolder(buf));
-  }
-  if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_PROFILE | CSIDL_FLAG_DONT_VERIFY, nullptr,
-                                   SHGFP_TYPE_CURRENT, buf)))
-    guarded.push_back(GuardedFolder(buf));
-  if (IsProtectedFolder(WideToUtf8(folder), guarded)) return false;
-  wchar_t full[MAX_PATH + 1] = {};
-  const DWORD n = ::GetFullPathNameW(Utf8ToWide(dir).c_str(), MAX_PATH + 1, full, nullptr);
-  if (n > 0 && n <= MAX_PATH && IsProtectedFolder(WideToUtf8(full), guarded)) return false;
-  // A folder where another volume is mounted is that volume's root.
-  std::wstring volume(folder.size() + 2, L'\0');
-  if (::GetVolumePathNameW(folder.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
-    volume.resize(std::wcslen(volume.c_str()));
-    if (IsProtectedFolder(WideToUtf8(folder), {WideToUtf8(volume)})) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool IsFolderClearable(std::string_view dir) {
-  const TObjectName folder = ResolveFolder(Utf8ToWide(IncludeTrailingSeparator(dir)));
-  return !folder.Path.empty() && MayClear(dir, folder.Path);
+  const TCleanupTarget target =
+      CleanupTarget(Utf8ToWide(IncludeTrailingSeparator(dir)), "IsFolderClearable");
+  if (target.Folder.Path.empty()) return false;
+  const TScopedFileHandle h = OpenFolderForListing(target.Folder);
+  return h && target.Gate(target.Folder, GuardFileIn(ListEntries(h.get())));
 }
 
 void DeleteFolderContents(std::string_view dir) {
   try {
     // The folder as it resolves, so that the checks and the walk see where a link leads.
-    const TObjectName folder = ResolveFolder(Utf8ToWide(IncludeTrailingSeparator(dir)));
-    if (folder.Path.empty() || !MayClear(dir, folder.Path)) return;
-    DeleteTree(folder);
+    const TCleanupTarget target =
+        CleanupTarget(Utf8ToWide(IncludeTrailingSeparator(dir)), "DeleteFolderContents");
+    if (!target.Folder.Path.empty()) DeleteTree(target.Folder, target.Gate);
   } catch (const std::exception&) {
     // Clearing is best effort: what is left stays (out of memory is all that can throw here).
   }

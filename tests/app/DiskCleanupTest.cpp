@@ -12,17 +12,19 @@ constexpr int64_t kMiB = 1048576;
 TEST(DiskCleanup, SizeFiguresFollowZeroPointHashHash) {
   struct {
     int64_t Bytes;
-    char Separator;
+    const char* Separator;
     const char* Text;
-  } cases[] = {{0, '.', "0 MB"},
-               {kMiB, '.', "1 MB"},
-               {3 * kMiB + kMiB / 2, '.', "3.5 MB"},
-               {3 * kMiB + kMiB / 2, ',', "3,5 MB"},
-               {kMiB + kMiB / 100 * 1 + 5000, '.', "1.01 MB"},
-               {kMiB * 2 - 1, '.', "2 MB"},
-               {5 * 1024 * kMiB + 123 * kMiB / 100, '.', "5121.23 MB"},  // beyond 32 bits
-               {kMiB / 200, '.', "0 MB"},             // 0.00499... MiB
-               {kMiB / 200 + 1, '.', "0.01 MB"}};
+  } cases[] = {{0, ".", "0 MB"},
+               {kMiB, ".", "1 MB"},
+               {3 * kMiB + kMiB / 2, ".", "3.5 MB"},
+               {3 * kMiB + kMiB / 2, ",", "3,5 MB"},
+               {3 * kMiB + kMiB / 2, "\xD9\xAB", "3\xD9\xAB" "5 MB"},  // U+066B, as the locale writes it
+               {3 * kMiB + kMiB / 4, "::", "3::25 MB"},              // every character of a longer one
+               {kMiB + kMiB / 100 * 1 + 5000, ".", "1.01 MB"},
+               {kMiB * 2 - 1, ".", "2 MB"},
+               {5 * 1024 * kMiB + 123 * kMiB / 100, ".", "5121.23 MB"},  // beyond 32 bits
+               {kMiB / 200, ".", "0 MB"},             // 0.00499... MiB
+               {kMiB / 200 + 1, ".", "0.01 MB"}};
   for (const auto& c : cases) EXPECT_EQ(SizeFigureText(c.Bytes, c.Separator), c.Text) << c.Bytes;
 }
 

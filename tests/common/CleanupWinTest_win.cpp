@@ -2,8 +2,11 @@
 // Links are planted from the Unix side of Wine (its CreateSymbolicLinkW makes none), and the
 // trees are removed from there too, since Wine cannot delete a link without its target.
 #include "common/CleanupAPI.h"
+#include "common/CleanupAPI_win.h"
 #include "common/Errors.h"
+#include "common/FolderWalk_win.h"
 #include "common/GenericAPI.h"
+#include "common/GenericShellAPI.h"
 #include "common/GenericShellAPI_win.h"
 #include "common/RawRegistry.h"
 #include "common/Registry.h"
@@ -15,16 +18,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <knownfolders.h>
+#include <shellapi.h>
 #include <shlobj.h>
 #include <winioctl.h>
 
 #include <atomic>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
@@ -34,9 +42,10 @@ constexpr int64_t kGiB = int64_t{1} << 30;
 
 std::wstring W(const std::string& s) { return Utf8ToWide(s); }
 
-// path in the "\\?\" form when it is long, so the fixtures may go beyond MAX_PATH.
+// A drive path in the "\\?\" form, taken as it is written: the fixtures may go beyond
+// MAX_PATH and hold names that end in a dot or a blank.
 std::wstring Long(const std::string& path) {
-  return path.size() > 200 && path.rfind("\\\\", 0) != 0 ? W("\\\\?\\" + path) : W(path);
+  return path.size() > 2 && path[1] == ':' ? W("\\\\?\\" + path) : W(path);
 }
 
 void MakeDir(const std::string& path) { ::CreateDirectoryW(Long(path).c_str(), nullptr); }
@@ -253,6 +262,61 @@ class TTempFolderOverride {
   std::vector<std::pair<std::wstring, std::wstring>> FSaved;
 };
 
+// The diagnostic log, made to exist while this lives (it is written only then); what was there
+// before comes back afterwards.
+class TLogCapture {
+ public:
+  TLogCapture() {
+    InitializeShellModule();
+    FPath = GetCommonAppDataDir() + "tqrlog.txt";
+    FBefore = ReadAll(FPath);
+    FExisted = Exists(FPath);
+    std::ofstream(W(FPath).c_str(), std::ios::binary | std::ios::trunc);
+  }
+  ~TLogCapture() {
+    if (FExisted)
+      std::ofstream(W(FPath).c_str(), std::ios::binary | std::ios::trunc) << FBefore;
+    else
+      ::DeleteFileW(W(FPath).c_str());
+  }
+  // What was written since the last call.
+  std::string Take() {
+    const std::string text = ReadAll(FPath);
+    const std::string added = text.substr(std::min(FRead, text.size()));
+    FRead = text.size();
+    return added;
+  }
+
+ private:
+  std::string FPath;
+  std::string FBefore;
+  bool FExisted = false;
+  size_t FRead = 0;
+};
+
+// The entries of dir itself with attributes and sizes, not entered: enough to see that nothing
+// of a large folder (a drive, the system folder) was deleted.
+std::map<std::string, std::pair<DWORD, int64_t>> TopLevel(const std::string& dir) {
+  std::map<std::string, std::pair<DWORD, int64_t>> out;
+  WIN32_FIND_DATAW d;
+  TScopedFindHandle find(::FindFirstFileW(Long(dir + "\\*").c_str(), &d));
+  if (!find) return out;
+  do {
+    const bool folder = d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    out[WideToUtf8(d.cFileName)] = {d.dwFileAttributes,
+                                    folder ? 0 : (int64_t{d.nFileSizeHigh} << 32) | d.nFileSizeLow};
+  } while (::FindNextFileW(find.get(), &d));
+  return out;
+}
+
+std::string KnownFolder(const KNOWNFOLDERID& id) {
+  wchar_t* path = nullptr;
+  if (FAILED(::SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path))) return {};
+  const std::string result = WideToUtf8(path);
+  ::CoTaskMemFree(path);
+  return result;
+}
+
 // The current user's registry through the accessor, for planting and checking keys.
 void PutValues(const std::string& key, int count) {
   TRegistry reg(SystemRegistry());
@@ -455,12 +519,17 @@ TEST_F(Cleanup, CookiesAreThePlainVisibleFilesOfTheirFolderAndAreCleared) {
   MakeFile(cookies + "\\three.txt", "3", FILE_ATTRIBUTE_READONLY);
   MakeFile(cookies + "\\hidden.txt", "h", FILE_ATTRIBUTE_HIDDEN);
   MakeDir(cookies + "\\folder");
+  // A link is no cookie (Wine's shell lists one to a file as that file).
+  MakeFile(At("elsewhere.txt"), "not a cookie");
+  PlantLink(At("elsewhere.txt"), cookies + "\\link.txt");
   EXPECT_EQ(CountCookies(), 3);
 
   ClearSpecialFolder(CSIDL_COOKIES);
-  EXPECT_THAT(Names(cookies), IsEmpty());
+  EXPECT_THAT(Names(cookies), ElementsAre("link.txt"));  // Wine cannot remove the link itself
+  EXPECT_EQ(ReadAll(At("elsewhere.txt")), "not a cookie");
   EXPECT_TRUE(Exists(cookies));
   EXPECT_EQ(CountCookies(), 0);
+  RemoveTree(cookies + "\\link.txt");
 }
 
 TEST_F(Cleanup, InternetCacheIsCleared) {
@@ -596,4 +665,173 @@ TEST_F(Cleanup, ACountPassMeasuresEverythingInOrderAndChangesNothing) {
   DeleteKey(kTypedUrlsKey);
   const TComThread com;
   ClearSpecialFolder(CSIDL_COOKIES);
+}
+
+TEST_F(Cleanup, LinksToAFolderSpelledInAnotherCaseLeadNowhere) {
+  // "Tmp" is cleared; its sibling "tmp" is another folder on a case-sensitive file system,
+  // made from the Unix side (Wine would take the second name for the first).
+  const std::string inside = At("t2\\Tmp");
+  const std::string outside = At("t2\\tmp");
+  MakeDir(At("t2"));
+  MakeDir(inside);
+  ASSERT_TRUE(RunUnix("mkdir -p '" + UnixPath(inside) + "/../tmp/emptydir' '" + UnixPath(inside) +
+                      "/../tmp/sub/deeper' && printf outside > '" + UnixPath(inside) +
+                      "/../tmp/x.txt' && printf deep > '" + UnixPath(inside) + "/../tmp/sub/deeper/y.txt'"));
+  MakeFile(inside + "\\own.txt", "own");
+  MakeDir(inside + "\\nested");
+  PlantLink(outside + "\\x.txt", inside + "\\x.txt");
+  PlantLink(outside + "\\emptydir", inside + "\\emptydir");
+  PlantLink(outside + "\\sub", inside + "\\sub");
+  PlantLink(outside + "\\sub\\deeper\\y.txt", inside + "\\nested\\y.txt");
+  const auto before = Snapshot(outside);
+  ASSERT_EQ(before.size(), 5u);
+
+  EXPECT_EQ(GetFolderSize(inside), 3);
+  EXPECT_EQ(GetFileSizeOf(inside + "\\x.txt"), 0);
+  {
+    const TTempFolderOverride temp(inside);
+    EXPECT_EQ(CountPass().TempFilesBytes, 3);
+    ClearTempFolder();
+  }
+  EXPECT_EQ(Snapshot(outside), before);
+  EXPECT_THAT(Names(inside), UnorderedElementsAre("emptydir", "nested", "nested\\y.txt", "sub", "x.txt"));
+}
+
+TEST_F(Cleanup, NamesEndingInADotOrABlankAreCountedAndCleared) {
+  const std::string dots = At("dots");
+  MakeDir(dots);
+  MakeFile(dots + "\\name.", "12345");
+  MakeFile(dots + "\\blank ", "123");
+  MakeFile(dots + "\\plain", "1");
+  MakeDir(dots + "\\sub.");
+  MakeFile(dots + "\\sub.\\in.txt", "1234567", FILE_ATTRIBUTE_READONLY);
+  MakeDir(dots + "\\deep ");
+  MakeDir(dots + "\\deep \\x.");
+  MakeFile(dots + "\\deep \\x.\\y ", "12");
+  // A link with such a name leads outside all the same (planted by its Unix name: Wine's
+  // conversion would drop the dot).
+  MakeDir(At("outside"));
+  MakeFile(At("outside\\far"), "far away");
+  ASSERT_TRUE(RunUnix("ln -s '" + UnixPath(At("outside\\far")) + "' '" + UnixPath(dots) + "/far.'"));
+  ASSERT_THAT(Names(dots), UnorderedElementsAre("blank ", "deep ", "deep \\x.", "deep \\x.\\y ", "far.",
+                                                "name.", "plain", "sub.", "sub.\\in.txt"));
+  const auto outside = Snapshot(At("outside"));
+
+  EXPECT_EQ(GetFolderSize(dots), 5 + 3 + 1 + 7 + 2);
+  // Such a file is named in the "\\?\" form: without it, Windows drops the dot.
+  EXPECT_EQ(GetFileSizeOf("\\\\?\\" + dots + "\\name."), 5);
+  DeleteFolderContents(dots);
+  EXPECT_THAT(Names(dots), ElementsAre("far."));
+  EXPECT_EQ(Snapshot(At("outside")), outside);
+}
+
+TEST_F(Cleanup, ATemporaryFolderSetToAProtectedFolderCountsNothingClearsNothingAndIsLogged) {
+  TLogCapture log;
+  wchar_t system[MAX_PATH + 1] = {};
+  ASSERT_GT(::GetSystemDirectoryW(system, MAX_PATH + 1), 0u);
+  const std::string documents = KnownFolder(FOLDERID_Documents);
+  // A folder of the speed switches' engine anywhere else, with its restore file.
+  const std::string engine = At("engine");
+  MakeDir(engine);
+  MakeFile(engine + "\\optrestore.rgd", "[Restore]");
+  MakeFile(engine + "\\strtab.ini", "kept");
+  // A cleared folder that holds such a folder deeper down keeps it and clears the rest.
+  const std::string temp = At("temp");
+  MakeDir(temp);
+  MakeDir(temp + "\\app");
+  MakeFile(temp + "\\app\\optchanged.rgd", "created");
+  MakeFile(temp + "\\app\\data.bin", "12345");
+  MakeFile(temp + "\\loose.tmp", "123");
+  const std::string folders[] = {
+      WideToUtf8(system),
+      KnownFolder(FOLDERID_ProgramFiles),
+      ExtractFilePath(GetAppFileName()),  // the program's own folder
+      documents,                          // under Wine a link to a folder outside
+      KnownFolder(FOLDERID_Profile),
+      KnownFolder(FOLDERID_ProgramData),
+      "C:\\",
+      engine,
+  };
+  for (std::string folder : folders) {
+    ASSERT_FALSE(folder.empty());
+    if (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
+    SCOPED_TRACE(folder);
+    // Planted with the system's own listing call, so also in the folder a link leads to.
+    const std::string canary = folder + (folder.back() == '\\' ? "" : "\\") + "qb_canary.txt";
+    MakeFile(canary, "canary");
+    // The log itself grows in ProgramData.
+    const auto withoutLog = [](std::map<std::string, std::pair<DWORD, int64_t>> entries) {
+      entries.erase("tqrlog.txt");
+      return entries;
+    };
+    const auto before = withoutLog(TopLevel(folder));
+    log.Take();
+    // Checked before anything is cleared: a fault here must not cost the prefix.
+    ASSERT_FALSE(IsFolderClearable(folder));
+    TCountFigures figures;
+    {
+      const TTempFolderOverride override(folder);
+      figures = CountPass();
+      ClearTempFolder();
+    }
+    EXPECT_EQ(figures.TempFilesBytes, 0);
+    EXPECT_EQ(withoutLog(TopLevel(folder)), before);
+    EXPECT_EQ(ReadAll(canary), "canary");
+    const std::string lines = log.Take();
+    EXPECT_THAT(lines, HasSubstr("[GetFolderSize]Left " + folder));
+    EXPECT_THAT(lines, HasSubstr("[DeleteFolderContents]Left " + folder));
+    ::DeleteFileW(Long(canary).c_str());
+  }
+  // Under Wine Documents leads elsewhere: the log names where as well.
+  const std::wstring resolved = ResolveFolder(W(documents)).Path;
+  if (!SameText(WideToUtf8(resolved), "\\\\?\\" + documents)) {
+    TTempFolderOverride override(documents);
+    ClearTempFolder();
+    EXPECT_THAT(log.Take(), HasSubstr(documents + "\\ (" + WideToUtf8(resolved.substr(4)) + ") alone: it is the Documents folder"));
+  }
+
+  {
+    const TTempFolderOverride override(temp);
+    EXPECT_EQ(CountPass().TempFilesBytes, 3);
+    ClearTempFolder();
+  }
+  EXPECT_THAT(Names(temp), ElementsAre("app", "app\\data.bin", "app\\optchanged.rgd"));
+  EXPECT_THAT(log.Take(), HasSubstr("[DeleteFolderContents]Left " + temp + "\\app alone: it holds optchanged.rgd"));
+}
+
+TEST_F(Cleanup, AWineRecycleBinHoldingALinkIsLeftAsItIs) {
+  wchar_t data[MAX_PATH + 1] = {};
+  if (!::GetEnvironmentVariableW(L"XDG_DATA_HOME", data, MAX_PATH + 1))
+    GTEST_SKIP() << "the tests keep Wine's trash in the build tree";
+  TLogCapture log;
+  // The trash as Wine keeps it: the entries in "files", their records in "info"; this prefix's
+  // own, so it starts empty.
+  const std::string unixTrash = WideToUtf8(data) + "/Trash";
+  ASSERT_TRUE(RunUnix("rm -rf '" + unixTrash + "'"));
+  MakeDir(At("outside"));
+  MakeFile(At("outside\\victim.txt"), "not in the bin");
+  MakeFile(At("binned.txt"), "binned");
+  SHFILEOPSTRUCTW op = {};
+  op.wFunc = FO_DELETE;
+  const std::wstring from = W(At("binned.txt")) + L'\0';
+  op.pFrom = from.c_str();
+  op.fFlags = FOF_ALLOWUNDO | FOF_NOCONFIRMATION | FOF_SILENT | FOF_NOERRORUI;
+  ASSERT_EQ(::SHFileOperationW(&op), 0);
+  ASSERT_TRUE(RunUnix("ln -s '" + UnixPath(At("outside\\victim.txt")) + "' '" + unixTrash +
+                      "/files/qb_link.txt' && printf '[Trash Info]\\nPath=/qb_link.txt\\nDeletionDate=2026-01-01T00:00:00\\n' > '" +
+                      unixTrash + "/info/qb_link.txt.trashinfo'"));
+
+  EmptyRecycleBin(nullptr);
+  EXPECT_EQ(ReadAll(At("outside\\victim.txt")), "not in the bin");
+  EXPECT_THAT(log.Take(), HasSubstr("[EmptyRecycleBin]Left the Recycle Bin as it is: it holds "));
+  SHQUERYRBINFO bin = {sizeof bin};
+  ASSERT_EQ(::SHQueryRecycleBinW(nullptr, &bin), S_OK);
+  EXPECT_EQ(bin.i64NumItems, 2);
+
+  // Without the link the bin is emptied.
+  ASSERT_TRUE(RunUnix("rm -f '" + unixTrash + "/files/qb_link.txt' '" + unixTrash + "/info/qb_link.txt.trashinfo'"));
+  EmptyRecycleBin(nullptr);
+  ASSERT_EQ(::SHQueryRecycleBinW(nullptr, &bin), S_OK);
+  EXPECT_EQ(bin.i64NumItems, 0);
+  EXPECT_EQ(ReadAll(At("outside\\victim.txt")), "not in the bin");
 }

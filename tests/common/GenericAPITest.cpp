@@ -32,46 +32,6 @@ TEST(GenericAPI, ExtractFilePathKeepsTheLastSeparator) {
   for (const auto& [in, out] : cases) EXPECT_EQ(ExtractFilePath(in), out) << in;
 }
 
-TEST(GenericAPI, DriveRootsInEveryFormOfAResolvedPath) {
-  const std::pair<const char*, bool> cases[] = {
-      {"", true},
-      {R"(C:)", true},
-      {R"(c:\)", true},
-      {R"(C:/)", true},
-      {R"(\\?\C:\)", true},
-      {R"(\\?\UNC\server\share\)", true},
-      {R"(\\server\share)", true},
-      {R"(\\server)", true},
-      {R"(\\?\Volume{2c6c9b8d-1c2f-4a0e-9a4e-000000000001}\)", true},
-      {R"(C:\Temp)", false},
-      {R"(\\?\C:\Users\x\AppData\Local\Temp)", false},
-      {R"(\\?\UNC\server\share\temp)", false},
-      {R"(\\server\share\temp\)", false},
-      {R"(\\?\Volume{2c6c9b8d-1c2f-4a0e-9a4e-000000000001}\Temp)", false},
-  };
-  for (const auto& [path, root] : cases) EXPECT_EQ(IsDriveRoot(path), root) << path;
-}
-
-TEST(GenericAPI, ProtectedFoldersAndTheirAncestorsAreRefused) {
-  const std::string profile = "C:\\Users\\J\xC3\xB6rg";
-  const std::vector<std::string> guarded = {R"(\\?\C:\Windows)", profile, ""};
-  const std::pair<std::string, bool> cases[] = {
-      {R"(\\?\C:\)", true},                     // a drive root
-      {R"(c:\windows\)", true},                 // the Windows folder, in any spelling
-      {R"(\\?\)" + profile, true},              // the profile folder
-      {"c:/users/J\xC3\xB6rg/", true},
-      {R"(\\?\C:\Users)", true},                // holds the profile folder
-      {R"(\\?\)" + profile + R"(\AppData\Local\Temp)", false},
-      {R"(\\?\C:\Windows\Temp)", false},        // below the Windows folder is fine
-      {R"(\\?\C:\Win)", false},                 // a name's prefix is no ancestor
-      {R"(\\?\C:\Users\J)", false},
-      {R"(\\?\D:\Windows)", false},
-  };
-  for (const auto& [path, refused] : cases)
-    EXPECT_EQ(IsProtectedFolder(path, guarded), refused) << path;
-  EXPECT_FALSE(IsProtectedFolder(R"(D:\Temp)", {}));
-}
-
 TEST(GenericAPI, ReadRegStringUsesTheChosenRootAndView) {
   struct TCase {
     bool CurrentUser;

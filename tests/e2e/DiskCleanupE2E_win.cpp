@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -133,6 +134,19 @@ class DiskCleanupE2E : public ::testing::Test {
   }
 };
 
+// The user's decimal separator, set while this lives (as the Region settings do).
+class TDecimalSeparator {
+ public:
+  explicit TDecimalSeparator(const wchar_t* separator) {
+    ::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, FSaved, 16);
+    ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator);
+  }
+  ~TDecimalSeparator() { ::SetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, FSaved); }
+
+ private:
+  wchar_t FSaved[16] = {};
+};
+
 TEST_F(DiskCleanupE2E, FiguresReadZeroAndThreeAndAHalfMegabytesAndTheRecycleBinHasNone) {
   {
     TApp app = TApp::Start();
@@ -142,8 +156,15 @@ TEST_F(DiskCleanupE2E, FiguresReadZeroAndThreeAndAHalfMegabytesAndTheRecycleBinH
     app.Exit();
   }
   WriteFileOfSize(InternetCacheDir() + L"\\page.bin", 3 * 1048576 + 524288);
+  {
+    TApp app = TApp::Start();
+    EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "3.5 MB")) << app.FigureOf("Temporary Internet Files");
+    app.Exit();
+  }
+  // A separator outside ASCII (the Arabic decimal separator) shows as the locale writes it.
+  const TDecimalSeparator arabic(L"\u066B");
   TApp app = TApp::Start();
-  EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "3.5 MB")) << app.FigureOf("Temporary Internet Files");
+  EXPECT_TRUE(app.WaitFigure("Temporary Internet Files", "3\xD9\xAB" "5 MB")) << app.FigureOf("Temporary Internet Files");
   app.Exit();
 }
 
@@ -257,3 +278,77 @@ TEST_F(DiskCleanupE2E, ClosingWhileACountPassRunsEndsTheProgramCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string ReadText(const std::wstring& path) {
+  TScopedFileHandle f(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  std::string text;
+  char buf[4096];
+  DWORD n = 0;
+  while (f && ::ReadFile(f.get(), buf, sizeof buf, &n, nullptr) && n > 0) text.append(buf, n);
+  return text;
+}
+
+// TMP and TEMP of the programs this test starts, while this lives.
+class TTempFolder {
+ public:
+  explicit TTempFolder(const std::wstring& path) {
+    for (const wchar_t* name : {L"TMP", L"TEMP"}) {
+      wchar_t old[MAX_PATH + 1] = {};
+      const DWORD n = ::GetEnvironmentVariableW(name, old, MAX_PATH + 1);
+      FSaved.emplace_back(name, n > 0 && n <= MAX_PATH ? std::wstring(old) : std::wstring());
+      ::SetEnvironmentVariableW(name, path.c_str());
+    }
+  }
+  ~TTempFolder() {
+    for (const auto& [name, value] : FSaved)
+      ::SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
+  }
+
+ private:
+  std::vector<std::pair<std::wstring, std::wstring>> FSaved;
+};
+
+}  // namespace
+
+TEST_F(DiskCleanupE2E, ATemporaryFolderHoldingTheSwitchesBackupReadsZeroAndClearKeepsIt) {
+  // Someone's TEMP points at a copy of the program's folder, restore file and all.
+  const std::wstring folder = L"C:\\qb_e2e_engine_copy";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CreateDirectoryW((folder + L"\\Resources").c_str(), nullptr);
+  WriteFileOfSize(folder + L"\\optrestore.rgd", 300);
+  WriteFileOfSize(folder + L"\\ServiceControl.dll", 2 * 1048576);
+  WriteFileOfSize(folder + L"\\Resources\\English_eBrisko.lpk", 5000);
+  const auto before = Snapshot(folder);
+  ASSERT_EQ(before.size(), 4u);
+  wchar_t data[MAX_PATH] = {};
+  ASSERT_TRUE(SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, data)));
+  const std::wstring log = std::wstring(data) + L"\\tqrlog.txt";
+  WriteFileOfSize(log, 0);  // the log is written only while it exists
+  SetSavedPasswords(3);
+  {
+    const TTempFolder temp(folder);
+    TApp app = TApp::Start();
+    ASSERT_NE(app.Main, nullptr);
+    // The passwords come after the temporary files in a pass.
+    ASSERT_TRUE(app.WaitFigure("Saved Internet Passwords", "3 Records"));
+    EXPECT_EQ(app.FigureOf("Temporary System Files"), "0 MB");
+    ASSERT_TRUE(app.ClearAnswering("Temporary System Files", "Yes"));
+    EXPECT_TRUE(WaitUntil([&] { return ReadText(log).find("[DeleteFolderContents]Left") != std::string::npos; }, 15000));
+    // The count pass after the clearing shows the passwords again.
+    EXPECT_TRUE(app.WaitFigure("Saved Internet Passwords", "3 Records"));
+    EXPECT_EQ(app.FigureOf("Temporary System Files"), "0 MB");
+    SaveScreenshot(app.Main, ArtifactDir() + "disk-cleanup-refused-temp.bmp");
+    app.Exit();
+  }
+  EXPECT_EQ(Snapshot(folder), before);
+  const std::string text = ReadText(log);
+  ::DeleteFileW(log.c_str());
+  const std::string refusal = "Left C:\\qb_e2e_engine_copy alone: it holds optrestore.rgd";
+  EXPECT_NE(text.find("[GetFolderSize]" + refusal), std::string::npos) << text;
+  EXPECT_NE(text.find("[DeleteFolderContents]" + refusal), std::string::npos) << text;
+  EmptyFolder(folder);
+  ::RemoveDirectoryW(folder.c_str());
+}
