@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Renders one picture for the program's resources:
-#   render.sh SOURCE.svg OUT.bmp WIDTH HEIGHT [ImageMagick operations...]
+#   render.sh SOURCE.svg OUT.png WIDTH HEIGHT [ImageMagick operations...]
 # draws the SVG at WIDTH x HEIGHT with rsvg-convert, applies the operations (a crop of one state
-# out of a strip, a fit into a square) and writes a 32-bit BMP: BI_RGB, bottom-up rows, straight
-# (not premultiplied) alpha in the fourth byte of each pixel. Checks the written header.
+# out of a strip, a fit into a square) and writes an 8-bit RGBA PNG (straight alpha), without
+# metadata, compressed as far as the encoder goes. Checks the written header.
 # RSVG and CONVERT name the tools (default: rsvg-convert and convert from PATH).
 set -euo pipefail
 src=$1 out=$2 w=$3 h=$4
@@ -13,11 +13,12 @@ convert=${CONVERT:-convert}
 tmp="$out.tmp.png"
 trap 'rm -f "$tmp"' EXIT
 "$rsvg" --width "$w" --height "$h" --format png --output "$tmp" "$src"
-"$convert" "$tmp" "$@" -alpha set -define bmp:format=bmp3 -define bmp3:alpha=true "BMP3:$out"
-# Offsets 14 (header size), 28 (bits per pixel) and 30 (compression) of the file.
-set -- $(od -An -tu4 -j14 -N4 "$out") $(od -An -tu2 -j28 -N2 "$out") $(od -An -tu4 -j30 -N4 "$out")
-if [ "$1" != 40 ] || [ "$2" != 32 ] || [ "$3" != 0 ]; then
-  echo "render.sh: $out is not a 32-bit BI_RGB bitmap (header $1, $2 bpp, compression $3)" >&2
+"$convert" "$tmp" "$@" -alpha set -strip -define png:compression-level=9 \
+  -define png:compression-filter=5 -define png:exclude-chunks=all "PNG32:$out"
+# Bytes 1-3 "PNG", then IHDR: bit depth (byte 24) 8 and colour type (byte 25) 6, RGBA.
+set -- $(od -An -c -j1 -N3 "$out" | tr -d ' ') $(od -An -tu1 -j24 -N2 "$out")
+if [ "$1" != PNG ] || [ "$2" != 8 ] || [ "$3" != 6 ]; then
+  echo "render.sh: $out is not an 8-bit RGBA PNG (${1:-?}, depth ${2:-?}, colour type ${3:-?})" >&2
   rm -f "$out"
   exit 1
 fi

@@ -52,32 +52,35 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
     top = SkinColor(m, "button.hot.top", MakeColor(255, 255, 255));
     bottom = SkinColor(m, "button.hot.bottom", MakeColor(200, 226, 228));
   }
+  const int line = c.S(1);
   RECT face = rc;
-  ::InflateRect(&face, -1, -1);
+  ::InflateRect(&face, -line, -line);
   {
     // The face within the rounded outline; the clip region is copied into the DC.
-    TScopedGdiObject<HRGN> clip(::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, 6, 6));
+    TScopedGdiObject<HRGN> clip(
+        ::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, c.S(6), c.S(6)));
     ::SelectClipRgn(dc, clip.get());
     FillGradient(dc, face, top, bottom);
     ::SelectClipRgn(dc, nullptr);
   }
   const TColorValue border = s.Enabled ? SkinColor(m, "button.border", MakeColor(90, 130, 135))
                                        : MakeColor(180, 180, 180);
-  DrawShape(dc, TShape::RoundRect, rc, border, clNone, 6);
+  DrawShape(dc, TShape::RoundRect, rc, border, clNone, c.S(6), line);
   if (m.Default && s.Enabled) {
     RECT inner = rc;
-    ::InflateRect(&inner, -1, -1);
-    DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone, 5);
+    ::InflateRect(&inner, -line, -line);
+    DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone,
+              c.S(5), line);
   }
   RECT text = rc;
-  if (s.Pressed) ::OffsetRect(&text, 1, 1);
+  if (s.Pressed) ::OffsetRect(&text, line, line);
   const TColorValue color = s.Enabled ? m.Font().Color
                                       : SkinColor(m, "button.disabled.text", MakeColor(100, 100, 100));
   DrawCaption(dc, c.Form().Skin().Font(m.Font()), color, WindowTextOf(c.Handle()), text,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX));
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
-    ::InflateRect(&focus, -m.FocusInset, -m.FocusInset);
+    ::InflateRect(&focus, -c.S(m.FocusInset), -c.S(m.FocusInset));
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);
@@ -96,24 +99,26 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
   if (m.CaptionBelow) {
     const SIZE size = c.Form().Skin().PictureSize(picture);
     const int left = (rc.right - size.cx) / 2;
-    if (picture) DrawPicture(dc, c.Form().Skin(), picture, RECT{left, 2, left + size.cx, 2 + size.cy});
-    RECT caption{rc.left, 2 + (size.cy ? size.cy : 48) + 2, rc.right, rc.bottom};
+    const int top = c.S(2);
+    if (picture)
+      DrawPicture(dc, c.Form().Skin(), picture, RECT{left, top, left + size.cx, top + size.cy}, false);
+    RECT caption{rc.left, top + (size.cy ? size.cy : c.S(48)) + c.S(2), rc.right, rc.bottom};
     DrawCaption(dc, font, m.Font().Color, text, caption, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   } else {
     if (picture) {
-      DrawPicture(dc, c.Form().Skin(), picture, rc);
+      DrawPicture(dc, c.Form().Skin(), picture, rc, true);
     } else {
       PaintPushButton(c, dc, rc);
       return;
     }
     RECT caption = rc;
-    if (s.Pressed) ::OffsetRect(&caption, 1, 1);
+    if (s.Pressed) ::OffsetRect(&caption, c.S(1), c.S(1));
     DrawCaption(dc, font, m.Font().Color, text, caption,
                 DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
-    ::InflateRect(&focus, -m.FocusInset + 2, -m.FocusInset + 2);
+    ::InflateRect(&focus, -c.S(m.FocusInset) + c.S(2), -c.S(m.FocusInset) + c.S(2));
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);
@@ -128,27 +133,28 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
   const TButtonState s = StateOf(hwnd, item ? false : c.Hot());
   const bool checked = ::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
   PaintParentBackground(hwnd, dc);
-  const int box = 13;
+  const int box = c.S(13);
   const int top = (rc.bottom - box) / 2;
-  RECT square{rc.left + 1, top, rc.left + 1 + box, top + box};
+  RECT square{rc.left + c.S(1), top, rc.left + c.S(1) + box, top + box};
   const TColorValue border =
       !s.Enabled ? MakeColor(170, 170, 170)
                  : (s.Hot || s.Pressed) ? SkinColor(m, "check.hot.border", MakeColor(0, 80, 70))
                                         : SkinColor(m, "check.border", MakeColor(90, 130, 135));
   const TColorValue face = s.Pressed ? MakeColor(214, 230, 230) : SkinColor(m, "check.face", clWhite);
   const TColorValue mark = s.Enabled ? SkinColor(m, "check.mark", MakeColor(0, 80, 70)) : MakeColor(150, 150, 150);
-  DrawShape(dc, radio ? TShape::Ellipse : TShape::RoundRect, square, border, face, 3);
+  DrawShape(dc, radio ? TShape::Ellipse : TShape::RoundRect, square, border, face, c.S(3), c.S(1));
   if (checked) {
     if (radio) {
-      FillEllipse(dc, RECT{square.left + 3, square.top + 3, square.right - 2, square.bottom - 2}, mark);
+      FillEllipse(dc, RECT{square.left + c.S(3), square.top + c.S(3), square.right - c.S(2), square.bottom - c.S(2)},
+                  mark);
     } else {
-      const POINT tick[] = {{square.left + 3, square.top + 6},
-                            {square.left + 5, square.top + 9},
-                            {square.left + 10, square.top + 3}};
-      DrawLines(dc, tick, 3, 2, mark);
+      const POINT tick[] = {{square.left + c.S(3), square.top + c.S(6)},
+                            {square.left + c.S(5), square.top + c.S(9)},
+                            {square.left + c.S(10), square.top + c.S(3)}};
+      DrawLines(dc, tick, 3, c.S(2), mark);
     }
   }
-  RECT text{square.right + 5, rc.top, rc.right, rc.bottom};
+  RECT text{square.right + c.S(5), rc.top, rc.right, rc.bottom};
   const std::wstring caption = WindowTextOf(hwnd);
   const TColorValue color = s.Enabled ? (item ? m.Font().Color : SkinColor(m, "check.text", m.Font().Color))
                                       : SkinColor(m, "check.disabled.text", MakeColor(140, 140, 140));
@@ -162,7 +168,7 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
                 DT_LEFT | DT_SINGLELINE | DT_CALCRECT);
     ::SelectObject(dc, oldFont);
     const int h = measure.bottom - measure.top;
-    RECT focus{text.left - 2, (rc.bottom - h) / 2 - 1, measure.right + 2, (rc.bottom + h) / 2 + 1};
+    RECT focus{text.left - c.S(2), (rc.bottom - h) / 2 - c.S(1), measure.right + c.S(2), (rc.bottom + h) / 2 + c.S(1)};
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);

@@ -17,7 +17,8 @@ class TWinForm {
  public:
   // Makes the window of root (its window class is root's name) owned by owner; frame names
   // the base window whose frame it draws, none for a plain borderless window. The window is
-  // centred on the screen and stays hidden until shown.
+  // centred on the owner's monitor (without owner: the primary one), scaled to that
+  // monitor's pixel density, and stays hidden until shown.
   TWinForm(TControl& root, TfmBaseUI* frame, HWND owner);
   ~TWinForm();
   TWinForm(const TWinForm&) = delete;
@@ -36,6 +37,14 @@ class TWinForm {
   HWND Handle() const noexcept { return FHandle; }
   TControl& Root() const noexcept { return FRoot; }
   TSkinCache& Skin() noexcept { return FSkin; }
+  // The pixel density the window is laid out for.
+  int Dpi() const noexcept { return FSkin.Dpi(); }
+  // Whether the controls are being laid out for a new density (they do not paint meanwhile).
+  bool Relayout() const noexcept { return FRelayout; }
+  // Lays the window out for dpi: its size from the design, every control's font and place,
+  // then one repaint; the window's top-left corner goes to where (screen pixels, or the
+  // current corner when null).
+  void ApplyDpi(int dpi, const POINT* where);
   // The window of a model control, or null.
   HWND WindowOf(const TControl& model) const;
   // Result the modal showing ends with; 0 while it runs.
@@ -60,10 +69,12 @@ class TWinForm {
   HWND FHandle = nullptr;
 
  private:
-  void Realize(TControl& model, HWND parent, POINT offset);
+  void Realize(TControl& model, HWND parent);
   TWinControl* ById(int id) const;
   RECT CloseSpot() const;
   RECT MinimizeSpot() const;
+  // A design rectangle of the form's client area in pixels.
+  RECT Scaled(int left, int top, int right, int bottom) const;
   void UpdateRegion();
   void PressFrameButton(int which);
 
@@ -74,6 +85,7 @@ class TWinForm {
   std::vector<std::unique_ptr<TWinControl>> FControls;
   int FNextId = 1000;
   bool FModal = false;
+  bool FRelayout = false;  // controls are being laid out anew: no painting yet
   int FHotButton = 0;      // 1 minimize, 2 close
   int FPressedButton = 0;
 };
@@ -85,3 +97,6 @@ void RunMessageLoop(const std::function<bool()>& done);
 void EnsureThemeLoader();
 // The skinned form whose window is hwnd or contains it, or null.
 TWinForm* FormOfWindow(HWND hwnd);
+// The pixel density of the monitor window is on, or of the primary monitor when window is
+// null; the system's density where the system cannot tell per monitor.
+int DpiOfWindowMonitor(HWND window);
