@@ -17,10 +17,6 @@
 namespace {
 
 const wchar_t kFormProp[] = L"QuorSkinForm";
-// Design values of the frame, scaled with the window.
-constexpr int kTitleBarHeight = 26;
-constexpr int kFrameBorder = 3;
-constexpr int kCornerRadius = 13;  // the ellipse of a corner is twice as wide
 
 // The system's pixel density (the primary monitor's at sign-in).
 int SystemDpi() {
@@ -293,21 +289,24 @@ void TWinForm::Command(int id, int code, HWND from) {
 }
 
 RECT TWinForm::CloseSpot() const {
-  const int w = FRoot.Bounds().Width;
-  return Scaled(w - kFrameBorder - 4 - 22, 4, w - kFrameBorder - 4, 4 + 18);
+  const int w = FRoot.Bounds().Width, border = FFrame ? FFrame->FrameBorder : 0;
+  return Scaled(w - border - 4 - 22, 4, w - border - 4, 4 + 18);
 }
 
 RECT TWinForm::MinimizeSpot() const {
-  const int w = FRoot.Bounds().Width;
-  return Scaled(w - kFrameBorder - 4 - 22 - 24, 4, w - kFrameBorder - 4 - 24, 4 + 18);
+  const int w = FRoot.Bounds().Width, border = FFrame ? FFrame->FrameBorder : 0;
+  return Scaled(w - border - 4 - 22 - 24, 4, w - border - 4 - 24, 4 + 18);
 }
+
+int TWinForm::TitleBarPixels() const { return FFrame ? FSkin.Scale(FFrame->TitleBarHeight) : 0; }
 
 void TWinForm::UpdateRegion() {
   if (!FHandle || !FFrame) return;
   RECT rc;
   ::GetWindowRect(FHandle, &rc);
   // Round top corners only: the rounded rectangle reaches below the bottom edge.
-  const int radius = FSkin.Scale(kCornerRadius);
+  // The ellipse of a corner is twice as wide as its radius.
+  const int radius = FSkin.Scale(FFrame->CornerRadius);
   HRGN region = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + radius + 1,
                                      2 * radius, 2 * radius);
   // The system owns the region from here on.
@@ -319,13 +318,14 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
     const TControl& frame = *FFrame->fmBase;
     const TColorValue border = SkinColor(frame, "frame.border", frame.BorderColor());
     auto S = [this](int v) { return FSkin.Scale(v); };
-    const int titleHeight = S(kTitleBarHeight), borderWidth = S(kFrameBorder);
+    const int titleHeight = TitleBarPixels(), borderWidth = S(FFrame->FrameBorder);
+    const int cornerRadius = FFrame->CornerRadius;
     FillSolid(dc, client, SkinColor(frame, "frame.face", frame.Color()));
     RECT title{0, 0, client.right, titleHeight};
     FillGradient(dc, title, SkinColor(frame, "frame.titlebar.top", Lighter(border, 70)),
                  SkinColor(frame, "frame.titlebar.bottom", border));
     // A thin light line under the top edge gives the bar some depth.
-    const POINT shine[] = {{S(kCornerRadius / 2), S(1)}, {client.right - S(kCornerRadius / 2), S(1)}};
+    const POINT shine[] = {{S(cornerRadius / 2), S(1)}, {client.right - S(cornerRadius / 2), S(1)}};
     DrawLines(dc, shine, 2, S(1), Lighter(border, 150));
     RECT edge{0, titleHeight, borderWidth, client.bottom};
     FillSolid(dc, edge, border);
@@ -455,7 +455,7 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       if (hit != HTCLIENT || !FFrame) return hit;
       POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
       ::ScreenToClient(hwnd, &pt);
-      if (pt.y >= FSkin.Scale(kTitleBarHeight)) return HTCLIENT;
+      if (pt.y >= TitleBarPixels()) return HTCLIENT;
       if (FFrame->ShowFrameButtons) {
         const RECT close = CloseSpot(), minimize = MinimizeSpot();
         if (::PtInRect(&close, pt) || ::PtInRect(&minimize, pt)) return HTCLIENT;
@@ -471,7 +471,7 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       const int over = ::PtInRect(&close, pt) ? 2 : ::PtInRect(&minimize, pt) ? 1 : 0;
       if (over != FHotButton) {
         FHotButton = over;
-        RECT title = Scaled(0, 0, FRoot.Bounds().Width, kTitleBarHeight);
+        RECT title{0, 0, FSkin.Scale(FRoot.Bounds().Width), TitleBarPixels()};
         ::InvalidateRect(hwnd, &title, FALSE);
         if (over) {
           TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};

@@ -73,6 +73,8 @@ class TWinForm {
   TWinControl* ById(int id) const;
   RECT CloseSpot() const;
   RECT MinimizeSpot() const;
+  // Height of the frame's title bar in pixels.
+  int TitleBarPixels() const;
   // A design rectangle of the form's client area in pixels.
   RECT Scaled(int left, int top, int right, int bottom) const;
   void UpdateRegion();
