@@ -86,13 +86,16 @@ TWinForm::TWinForm(TControl& root, TfmBaseUI* frame, HWND owner)
   MONITORINFO mi{};
   mi.cbSize = sizeof mi;
   if (!monitor || !::GetMonitorInfoW(monitor, &mi))
-    mi.rcMonitor = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    mi.rcWork = mi.rcMonitor = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
   const RECT area = mi.rcMonitor;
   int dpi = owner ? DpiOfWindow(owner) : SystemDpi();
+  // A window larger than a small screen at a high scale keeps its title bar on the screen,
+  // where it can be dragged from.
+  const RECT work = mi.rcWork.right > mi.rcWork.left ? mi.rcWork : area;
   auto place = [&](int d, int& x, int& y, TBounds& size) {
     size = ScaledWindowSize(root, d);
-    x = area.left + (area.right - area.left - size.Width) / 2;
-    y = area.top + (area.bottom - area.top - size.Height) / 2;
+    x = std::max<int>(work.left, area.left + (area.right - area.left - size.Width) / 2);
+    y = std::max<int>(work.top, area.top + (area.bottom - area.top - size.Height) / 2);
   };
   int x = 0, y = 0;
   TBounds size;

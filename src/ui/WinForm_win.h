@@ -17,8 +17,9 @@ class TWinForm {
  public:
   // Makes the window of root (its window class is root's name) owned by owner; frame names
   // the base window whose frame it draws, none for a plain borderless window. The window is
-  // centred on the owner's monitor (without owner: the primary one), scaled to that
-  // monitor's pixel density, and stays hidden until shown.
+  // centred on the owner's monitor (without owner: the primary one) with its top-left corner
+  // inside the monitor's work area, scaled to that monitor's pixel density, and stays hidden
+  // until shown.
   TWinForm(TControl& root, TfmBaseUI* frame, HWND owner);
   ~TWinForm();
   TWinForm(const TWinForm&) = delete;

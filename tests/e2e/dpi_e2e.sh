@@ -13,6 +13,9 @@ source "$root/scripts/wine-env.sh"
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
 
 mkdir -p "$work"
+# A screen as large for the scale as the other tests' one is at 100 %, as a high-density
+# monitor is.
+export QB_XVFB_SCREEN="$((1280 * dpi / 96))x$((1024 * dpi / 96))x24"
 qb_wine_env "$work"
 QB_BUILD_DIR="$cross"
 unset DISPLAY
