@@ -73,9 +73,7 @@ int TApplication::Run() {
     const BOOL got = ::GetMessageW(&msg, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
     // The skinned windows take their dialog keys (Tab, Enter, Escape) and see keys first.
-    TWinForm* form = FormOfWindow(::GetActiveWindow());
-    if (!form) form = FormOfWindow(msg.hwnd);
-    if (form && form->PreTranslate(msg)) continue;
+    if (PreTranslateFormMessage(msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

@@ -158,15 +158,15 @@ TfmPerformance::TfmPerformance(TPerformancePorts ports)
   Label1->Transparent = true;
   rgTimeSelect = &suiGroupBox1->AddChild(TControlKind::RadioGroup, "rgTimeSelect", {72, 26, 145, 79});
   rgTimeSelect->SetItems({"5 minutes", "30 minutes", "1 hour"});
+  // Sized to their texts by the gauge's layout (ShowGaugeTexts), which keeps them apart.
   lbUsed = &suiGroupBox1->AddChild(TControlKind::Label, "lbUsed", {6, 120, 118, 15});
   lbUsed->SetText("Used: 94 MB");
   lbUsed->Transparent = true;
-  lbUsed->AutoSize = true;
   lbFree = &suiGroupBox1->AddChild(TControlKind::Label, "lbFree", {130, 120, 117, 15});
   lbFree->SetText("Free: 94 MB");
   lbFree->Alignment = TAlignment::Right;
   lbFree->Transparent = true;
-  lbFree->AutoSize = true;
+  FGaugeFont = lbUsed->Font();
   pbPhysicalmemory = &suiGroupBox1->AddChild(TControlKind::ProgressBar, "pbPhysicalmemory", {6, 136, 239, 12});
   suiImageButton1 = imageButton(*suiGroupBox1, "suiImageButton1", "Optimize", {8, 170, 105, 24});
 
@@ -316,8 +316,24 @@ void TfmPerformance::Timer1Timer() {
   TMemoryFigures m;
   if (!FPorts.MemoryStatus || !FPorts.MemoryStatus(m)) return;
   pbPhysicalmemory->SetPosition(static_cast<int>(m.Load));
-  lbUsed->SetText(UsedText(m, Text(kSection, "Used")));
-  lbFree->SetText(FreeText(m, Text(kSection, "Free")));
+  ShowGaugeTexts(UsedText(m, Text(kSection, "Used")), FreeText(m, Text(kSection, "Free")));
+}
+
+void TfmPerformance::ShowGaugeTexts(const std::string& used, const std::string& free) {
+  if (FPorts.TextWidth) {
+    // Places and font first, so that each label paints once, with its new text.
+    const TGaugeLayout layout = LayoutGaugeLabels(used, free, FGaugeFont, FPorts.TextWidth);
+    for (TControl* label : {lbUsed, lbFree}) {
+      TFontSpec font = label->Font();
+      font.Name = layout.Font.Name;
+      font.Height = layout.Font.Height;
+      label->SetFont(font);
+    }
+    lbUsed->SetBounds(layout.Used);
+    lbFree->SetBounds(layout.Free);
+  }
+  lbUsed->SetText(used);
+  lbFree->SetText(free);
 }
 
 void TfmPerformance::ActOptimizeExecute() {
@@ -474,7 +490,9 @@ bool TfmSuggestForm::RunServiceCheck() {
   };
   const std::string verdict = UpgradeAdvised(info) ? text("You should upgrade your memory.")
                                                    : text("You do not have to upgrade your memory.");
-  FPorts.ShowBox(false, kPerformanceCaption, text("Memory Usage Check"), verdict,
+  // Owned by the main window like every box it opens: it stays in front of the window it
+  // disables and gets no taskbar button of its own.
+  FPorts.ShowBox(true, kPerformanceCaption, text("Memory Usage Check"), verdict,
                     MessageBoxIcon::Information, MessageBoxButtons::OK);
   return true;
 }

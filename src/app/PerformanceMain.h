@@ -3,6 +3,7 @@
 // and the memory usage check (portable; the window itself is PerformanceMain_win.cpp).
 #pragma once
 
+#include "app/GaugeLayout.h"
 #include "common/CleanupAPI.h"
 #include "ui/BaseForms.h"
 #include "ui/MessageBox.h"
@@ -73,6 +74,8 @@ struct TPerformancePorts {
   std::function<void(uint32_t ms)> Sleep;
   // The decimal separator of the user's locale.
   char DecimalSeparator = '.';
+  // Measures a text in a font; without it the gauge's labels keep their design places.
+  TTextWidth TextWidth;
 };
 
 // The application title, the main window's caption.
@@ -119,6 +122,9 @@ class TfmPerformance : public TfmBaseForm {
   void LoadState();
   // Refreshes the gauge from the memory status.
   void Timer1Timer();
+  // Shows the gauge's texts, laid out so that they never run into each other (again after the
+  // window moved to a monitor of another pixel density, where they measure differently).
+  void ShowGaugeTexts(const std::string& used, const std::string& free);
   void ActOptimizeExecute();
   void cbAutoOptimizeClick();
   void rgTimeSelectClick();
@@ -197,6 +203,8 @@ class TfmPerformance : public TfmBaseForm {
   std::string Text(std::string_view section, std::string_view key) const;
 
   TPerformancePorts FPorts;
+  // The font the gauge's labels are designed in; the layout may draw them a point smaller.
+  TFontSpec FGaugeFont;
 };
 
 // The suggestion window: never shown; it runs the memory usage check and owns its verdict.

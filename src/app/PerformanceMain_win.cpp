@@ -6,6 +6,7 @@
 #include "common/MessagePump_win.h"
 #include "help/hh_funcs_win.h"
 #include "common/RawRegistry.h"
+#include "common/WinText_win.h"
 #include "i18n/StringTable.h"
 #include "optimize/OptimizeIt.h"
 #include "service/ConnectService.h"
@@ -101,7 +102,7 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     return ShowMessageBox(owned ? Handle() : nullptr, caption, title, text, icon, buttons);
   };
   p.ShowHelp = [this] { ShowProductHelp(Handle()); };
-  p.ShowAbout = [] { ShowAboutBox(kAppTitle); };
+  p.ShowAbout = [this] { ShowAboutBox(Handle(), kAppTitle); };
   p.Close = [this] {
     if (HWND hwnd = Handle()) ::PostMessageW(hwnd, WM_CLOSE, 0, 0);
   };
@@ -120,6 +121,21 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   p.ClearTypedUrls = [] { ::ClearTypedUrls(); };
   p.ClearSavedPasswords = [] { return ::ClearSavedPasswords(); };
   p.Sleep = [](uint32_t ms) { ::Sleep(ms); };
+  p.TextWidth = [this](const TFontSpec& font, const std::string& text) {
+    // Measured in the font the window draws at its pixel density and taken back to design
+    // units (rounded up), so that the layout holds the text at every display scale.
+    const int dpi = FWindow ? FWindow->Dpi() : DpiOfWindowMonitor(FAppWindow);
+    FMeasureFonts.SetDpi(dpi);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    if (!dc) return 0;
+    HGDIOBJ old = ::SelectObject(dc, FMeasureFonts.Font(font));
+    const std::wstring wide = Utf8ToWide(text);
+    SIZE extent{0, 0};
+    ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    ::SelectObject(dc, old);
+    ::DeleteDC(dc);
+    return DesignLengthOf(static_cast<int>(extent.cx), dpi);
+  };
   wchar_t separator[4] = {};
   if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4) > 0 && separator[0] < 128)
     p.DecimalSeparator = static_cast<char>(separator[0]);
@@ -135,6 +151,8 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     return OnMessage(msg, wp, lp, handled);
   };
   // The window sees every key before its controls.
+  // At another density the texts measure differently: the gauge is laid out anew.
+  FWindow->OnDpiChanged = [this] { FModel->ShowGaugeTexts(FModel->lbUsed->Text(), FModel->lbFree->Text()); };
   FWindow->OnKey = [this](const MSG& msg) {
     if (msg.message == WM_KEYUP) FModel->FormKeyUp(static_cast<unsigned>(msg.wParam));
   };

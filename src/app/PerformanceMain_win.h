@@ -59,6 +59,8 @@ class TPerformanceWindow {
   LRESULT OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled);
 
   HWND FAppWindow;
+  // The fonts the gauge's texts are measured in, before and after the window exists.
+  TSkinCache FMeasureFonts;
   std::shared_ptr<TFigureMailbox> FMailbox = std::make_shared<TFigureMailbox>();
   TCountSink FOnFigure;
   std::unique_ptr<TfmPerformance> FModel;

@@ -18,5 +18,6 @@
 #define rsMsgDlgAbort 64014
 #define rsMsgDlgRetry 64015
 #define rsMsgDlgIgnore 64016
+#define rsMsgDlgClose 64017
 
 #endif

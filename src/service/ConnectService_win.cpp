@@ -105,7 +105,8 @@ std::unique_ptr<IServiceControl> CreateLibraryServiceControl(const std::wstring&
 
 std::shared_ptr<TtcpServOpr> CreateSystemServiceClient(const std::string& host, int port) {
   TServiceLinkPorts ports;
-  ports.Transport = CreateWinsockTransport();
+  // The window keeps answering while a request waits for the service.
+  ports.Transport = CreateWinsockTransport(kMaxAnswerLine, &DispatchWaitingMessages);
   ports.RequestLock = &SystemRequestLock();
   ports.Clock = &SystemClock();
   ports.Pump = &SystemMessagePump();

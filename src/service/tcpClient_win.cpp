@@ -9,15 +9,22 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinText_win.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
+// The longest a wait for the socket goes without dispatching the thread's waiting messages,
+// should the wake-up by the message queue be missed.
+constexpr uint32_t kDispatchSliceMs = 100;
+
 class TWinsockLineTransport final : public ILineTransport {
  public:
-  explicit TWinsockLineTransport(size_t maxLine) : FBuffer(maxLine) {}
+  TWinsockLineTransport(size_t maxLine, std::function<bool()> dispatch)
+      : FBuffer(maxLine), FDispatch(std::move(dispatch)) {}
   ~TWinsockLineTransport() override {
     Disconnect();
+    if (FEvent != WSA_INVALID_EVENT) ::WSACloseEvent(FEvent);
     if (FStarted) ::WSACleanup();
   }
 
@@ -68,6 +75,19 @@ class TWinsockLineTransport final : public ILineTransport {
     BOOL noDelay = TRUE;
     ::setsockopt(FSocket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                  sizeof noDelay);
+    // A thread that dispatches its messages while it reads waits on the socket's event and its
+    // message queue together (the socket is then non-blocking).
+    if (FDispatch) {
+      if (FEvent == WSA_INVALID_EVENT) FEvent = ::WSACreateEvent();
+      if (FEvent == WSA_INVALID_EVENT ||
+          ::WSAEventSelect(FSocket, FEvent, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+        WriteLog("[TtcpServOpr] no socket event: " + SystemErrorText(::WSAGetLastError()) +
+                 "; window messages wait until each read ends");
+        FEventSelected = false;
+      } else {
+        FEventSelected = true;
+      }
+    }
     FBuffer.Clear();
   }
 
@@ -102,6 +122,12 @@ class TWinsockLineTransport final : public ILineTransport {
     size_t sent = 0;
     while (sent < data.size()) {
       const int n = ::send(FSocket, data.data() + sent, static_cast<int>(data.size() - sent), 0);
+      if (n == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) {
+        // A non-blocking socket with a full send buffer: wait until it takes more, as a
+        // blocking send would.
+        WaitWritable();
+        continue;
+      }
       if (n == SOCKET_ERROR) {
         const int err = ::WSAGetLastError();
         Lose();
@@ -115,10 +141,31 @@ class TWinsockLineTransport final : public ILineTransport {
     if (auto line = FBuffer.TakeLine()) return AnsiToUtf8(*line);
     if (FSocket == INVALID_SOCKET) throw EConnectionClosed("Not connected.");
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    bool dispatching = FEventSelected;
     for (;;) {
       const ULONGLONG now = ::GetTickCount64();
       const uint32_t left = now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
-      switch (WaitReadable(left)) {
+      TWait wait = WaitReadable(dispatching ? 0 : left);
+      if (wait == TWait::Timeout && dispatching && left > 0) {
+        // The same time limit, but the window answers meanwhile: wake for the socket or for a
+        // message, whichever comes first, and dispatch what waits.
+        const DWORD woke = ::MsgWaitForMultipleObjectsEx(1, &FEvent, std::min(left, kDispatchSliceMs),
+                                                         QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        if (woke == WAIT_OBJECT_0) {
+          WSANETWORKEVENTS events;
+          ::WSAEnumNetworkEvents(FSocket, FEvent, &events);  // resets the event
+        } else if (woke == WAIT_OBJECT_0 + 1) {
+          // A request made by that code runs to its end inside this wait and may take lines
+          // or lose the connection.
+          if (!FDispatch()) dispatching = false;
+          if (auto line = FBuffer.TakeLine()) return AnsiToUtf8(*line);
+          if (FSocket == INVALID_SOCKET) throw EConnectionClosed("The connection failed.");
+        } else if (woke == WAIT_FAILED) {
+          dispatching = false;
+        }
+        continue;
+      }
+      switch (wait) {
         case TWait::Timeout: return std::string();
         case TWait::Failed: Lose(); throw EConnectionClosed("The connection failed.");
         case TWait::Readable: break;
@@ -144,6 +191,13 @@ class TWinsockLineTransport final : public ILineTransport {
     const int n = ::select(0, &readable, nullptr, &failed, &tv);
     if (n == SOCKET_ERROR || FD_ISSET(FSocket, &failed)) return TWait::Failed;
     return n == 0 ? TWait::Timeout : TWait::Readable;
+  }
+
+  void WaitWritable() noexcept {
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(FSocket, &writable);
+    ::select(0, nullptr, &writable, nullptr, nullptr);
   }
 
   // Takes what the socket holds into the buffer; false, after reporting, when it is closed.
@@ -177,6 +231,9 @@ class TWinsockLineTransport final : public ILineTransport {
   SOCKET FSocket = INVALID_SOCKET;
   bool FStarted = false;
   TLineBuffer FBuffer;
+  std::function<bool()> FDispatch;
+  WSAEVENT FEvent = WSA_INVALID_EVENT;
+  bool FEventSelected = false;
   std::function<void()> FOnDisconnected;
   std::function<void(TTransportStatus)> FOnStatus;
 };
@@ -232,8 +289,8 @@ class TNamedRequestLock final : public IRequestLock {
 
 }  // namespace
 
-std::unique_ptr<ILineTransport> CreateWinsockTransport(size_t maxLine) {
-  return std::make_unique<TWinsockLineTransport>(maxLine);
+std::unique_ptr<ILineTransport> CreateWinsockTransport(size_t maxLine, std::function<bool()> dispatch) {
+  return std::make_unique<TWinsockLineTransport>(maxLine, std::move(dispatch));
 }
 
 std::unique_ptr<IRequestLock> CreateNamedRequestLock(const std::string& name) {

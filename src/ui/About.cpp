@@ -44,6 +44,9 @@ TAboutBox::TAboutBox() : Form(TControlKind::Form, "TAboutBox") {
   Label3->SetText("Designed and built by Quor.\nAll rights reserved.");
   btnClose = &Form.AddChild(TControlKind::ImageButton, "btnClose", {428, 7, 23, 14});
   btnClose->SetPicture(IDB_ABOUT_CLOSE);
+  // Its picture says it all; the text names it for screen readers.
+  btnClose->ShowCaption = false;
+  btnClose->SetText(LoadResString(rsMsgDlgClose));
   btnClose->TabStop = true;
   btnClose->ModalResult = 2;
   btnClose->Transparent = true;
@@ -68,6 +71,7 @@ void TAboutBox::FormCreate(int machineType) {
 void TAboutBox::FormActivate(const std::string& title, const std::string& versionSetting,
                              const std::vector<std::string>& versionInfo) {
   btnOK->SetText(LoadResString(rsMsgDlgOK));
+  btnClose->SetText(LoadResString(rsMsgDlgClose));
   lblCaption->SetText(title);
   lblProductName->SetText(title);
   std::string version = versionSetting;

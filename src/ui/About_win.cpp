@@ -4,10 +4,10 @@
 #include "ui/About.h"
 #include "ui/WinForm_win.h"
 
-void ShowAboutBox(const std::string& title) {
+void ShowAboutBox(HWND owner, const std::string& title) {
   TAboutBox box;
   box.FormCreate(GetMachineType());
-  TWinForm window(box.Form, nullptr, nullptr);
+  TWinForm window(box.Form, nullptr, owner);
   HWND hwnd = window.Handle();
   // The texts are set each time the window comes to the front.
   window.OnActivate = [&box, title] {

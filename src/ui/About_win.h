@@ -5,5 +5,6 @@
 
 #include <string>
 
-// Shows the About window modally, without owner, captioned with title, and frees it.
-void ShowAboutBox(const std::string& title);
+// Shows the About window modally over owner (the main window: it keeps the box in front of it
+// and off the taskbar; null for none), captioned with title, and frees it.
+void ShowAboutBox(HWND owner, const std::string& title);

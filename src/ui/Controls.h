@@ -191,6 +191,8 @@ class TControl {
   bool Stretch = false;
   // Caption below the picture of an image button (else centred on it).
   bool CaptionBelow = false;
+  // The caption is drawn; a picture-only button keeps its text for screen readers alone.
+  bool ShowCaption = true;
   // Focus rectangle inset of push and image buttons, 0 for none.
   int FocusInset = 0;
   // Result a button closes a modal window with, 0 for none.

@@ -37,6 +37,21 @@ void DrawCaption(HDC dc, HFONT font, TColorValue color, const std::wstring& text
 
 }  // namespace
 
+bool IsPushButtonWindow(HWND hwnd) {
+  wchar_t cls[16] = {};
+  if (!hwnd || !::GetClassNameW(hwnd, cls, 16) || _wcsicmp(cls, L"BUTTON") != 0) return false;
+  const LONG type = ::GetWindowLongW(hwnd, GWL_STYLE) & BS_TYPEMASK;
+  return type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON;
+}
+
+bool IsEnterTarget(const TWinControl& c) {
+  HWND focus = ::GetFocus();
+  if (focus && IsPushButtonWindow(focus) &&
+      ::GetAncestor(focus, GA_ROOT) == ::GetAncestor(c.Handle(), GA_ROOT))
+    return focus == c.Handle();
+  return c.Model().Default;
+}
+
 void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
   const TControl& m = c.Model();
   const TButtonState s = StateOf(c.Handle(), c.Hot());
@@ -66,7 +81,8 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
   const TColorValue border = s.Enabled ? SkinColor(m, "button.border", MakeColor(90, 130, 135))
                                        : MakeColor(180, 180, 180);
   DrawShape(dc, TShape::RoundRect, rc, border, clNone, c.S(6), line);
-  if (m.Default && s.Enabled) {
+  // The outline marks the button Enter presses: it moves with the focus among the buttons.
+  if (s.Enabled && IsEnterTarget(c)) {
     RECT inner = rc;
     ::InflateRect(&inner, -line, -line);
     DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone,
@@ -113,12 +129,13 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
     }
     RECT caption = rc;
     if (s.Pressed) ::OffsetRect(&caption, c.S(1), c.S(1));
-    DrawCaption(dc, font, m.Font().Color, text, caption,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if (m.ShowCaption)
+      DrawCaption(dc, font, m.Font().Color, text, caption,
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
   }
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
-    ::InflateRect(&focus, -c.S(m.FocusInset) + c.S(2), -c.S(m.FocusInset) + c.S(2));
+    ::InflateRect(&focus, -c.S(m.FocusInset), -c.S(m.FocusInset));
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);

@@ -219,6 +219,13 @@ int TWinControl::S(int designValue) const noexcept { return FForm.Skin().Scale(d
 
 TWinControl::~TWinControl() {
   if (FModel.Peer == this) FModel.Peer = nullptr;
+  // A window that outlives this object must not reach it through the subclass: the items of
+  // a group point here as well as the control's own window.
+  for (HWND item : FItems)
+    if (::IsWindow(item)) {
+      ::RemoveWindowSubclass(item, &ControlSubclass, kSubclassId);
+      ::RemovePropW(item, kControlProp);
+    }
   if (FHandle) {
     ::RemoveWindowSubclass(FHandle, &ControlSubclass, kSubclassId);
     ::RemovePropW(FHandle, kControlProp);
@@ -497,6 +504,13 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MBUTTONDOWN:
       if (FModel.OnMouseDown && !item)
         FModel.OnMouseDown(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
+      // A label that follows the pointer (a caption strip being dragged) keeps getting its
+      // moves while the button is held, however far one step takes the pointer.
+      if (msg == WM_LBUTTONDOWN && FModel.OnMouseMove && !item && FModel.Kind() == TControlKind::Label)
+        ::SetCapture(hwnd);
+      break;
+    case WM_LBUTTONUP:
+      if (!item && ::GetCapture() == hwnd && FModel.Kind() == TControlKind::Label) ::ReleaseCapture();
       break;
     case WM_MOUSEMOVE:
       if (FModel.OnMouseMove && !item)
@@ -515,6 +529,18 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       FTracking = false;
       FHot = false;
       ::InvalidateRect(hwnd, nullptr, FALSE);
+      break;
+    case WM_SETFOCUS:
+      FForm.NoteFocus(hwnd);
+      break;
+    case WM_SETTEXT:
+      if (!item && FModel.Kind() == TControlKind::Label) {
+        // The system's static paints itself with its parent's brush as it takes a new text,
+        // and ours would paint over that at once: store the text, paint once.
+        const LRESULT result = ::DefWindowProcW(hwnd, msg, wp, lp);
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+        return result;
+      }
       break;
     case WM_NCDESTROY:
       ::RemovePropW(hwnd, kControlProp);
@@ -543,6 +569,7 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       case WM_CAPTURECHANGED:
       case BM_SETSTYLE:
         ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        if (msg == WM_SETFOCUS || msg == WM_KILLFOCUS) FForm.InvalidateDefaultButtons();
         break;
       default:
         break;

@@ -129,6 +129,12 @@ class TWinControl final : public IControlPeer {
 // background, offset to the child.
 void PaintParentBackground(HWND child, HDC dc);
 
+// Whether hwnd is a push button (image buttons are push buttons too).
+bool IsPushButtonWindow(HWND hwnd);
+// Whether Enter presses c now: the focused push button of its window, or the default button
+// while no push button has the focus.
+bool IsEnterTarget(const TWinControl& c);
+
 // Paint routines of the control kinds (one file each).
 void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc);
 void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc);

@@ -1,5 +1,6 @@
 #include "ui/WinForm_win.h"
 
+#include "common/MessagePump_win.h"
 #include "common/WinText_win.h"
 #include "ui/BaseForms.h"
 #include "ui/DpiScale.h"
@@ -46,6 +47,8 @@ TColorValue Lighter(TColorValue a, int share) {
 void EnsureCommonControls() {
   static const bool done = [] {
     INITCOMMONCONTROLSEX icc{sizeof icc, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    // The pumps inside waits (a service request) give the skinned windows their keys too.
+    SetMessageFilter(&PreTranslateFormMessage);
     return ::InitCommonControlsEx(&icc) != FALSE;
   }();
   (void)done;
@@ -143,17 +146,19 @@ void TWinForm::ApplyDpi(int dpi, const POINT* where) {
   const TBounds& b = FRoot.Bounds();
   FRoot.SetBounds({corner.x, corner.y, b.Width, b.Height});
   UpdateRegion();
+  if (OnDpiChanged) {
+    FRelayout = true;
+    OnDpiChanged();
+    FRelayout = false;
+  }
   ::RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 TWinForm::~TWinForm() {
-  // The controls let go of their windows before the windows go.
-  if (FHandle) {
-    ::RemovePropW(FHandle, kFormProp);
-    HWND h = FHandle;
-    FControls.clear();
-    ::DestroyWindow(h);
-  }
+  // The windows go before the objects they point to: their subclass procedures and the
+  // form's own procedure still run while DestroyWindow takes them down, and the control
+  // objects, cleared at the form's WM_NCDESTROY, go last. Every window kind ends here.
+  if (FHandle) ::DestroyWindow(FHandle);
   FControls.clear();
 }
 
@@ -195,25 +200,43 @@ HWND TWinForm::WindowOf(const TControl& model) const {
   return nullptr;
 }
 
+void TWinForm::InvalidateDefaultButtons() {
+  for (const auto& c : FControls)
+    if (c->Model().Default && c->Handle()) ::InvalidateRect(c->Handle(), nullptr, FALSE);
+}
+
 void TWinForm::FocusControl(const TControl& model) {
   if (HWND hwnd = WindowOf(model)) ::SetFocus(hwnd);
+}
+
+HWND TWinForm::FirstTabStop() const {
+  // The first control, in creation order, that takes the focus.
+  std::vector<TControl*> order;
+  Collect(FRoot, order);
+  for (TControl* c : order) {
+    HWND hwnd = WindowOf(*c);
+    if (hwnd && (::GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP) && ::IsWindowVisible(hwnd) &&
+        ::IsWindowEnabled(hwnd))
+      return hwnd;
+  }
+  return nullptr;
+}
+
+void TWinForm::RestoreFocus() {
+  HWND target = FLastFocus;
+  if (!target || !::IsWindow(target) || !::IsChild(FHandle, target) ||
+      !::IsWindowVisible(target) || !::IsWindowEnabled(target))
+    target = FirstTabStop();
+  if (target) ::SetFocus(target);
 }
 
 void TWinForm::Show() {
   if (!FHandle) return;
   ::ShowWindow(FHandle, SW_SHOW);
   ::SetForegroundWindow(FHandle);
-  // The keyboard focus starts on the first control, in creation order, that takes it.
-  std::vector<TControl*> order;
-  Collect(FRoot, order);
-  for (TControl* c : order) {
-    HWND hwnd = WindowOf(*c);
-    if (hwnd && (::GetWindowLongW(hwnd, GWL_STYLE) & WS_TABSTOP) && ::IsWindowVisible(hwnd) &&
-        ::IsWindowEnabled(hwnd)) {
-      ::SetFocus(hwnd);
-      break;
-    }
-  }
+  // The keyboard focus starts on the first control that takes it.
+  FLastFocus = nullptr;
+  RestoreFocus();
   ::UpdateWindow(FHandle);
 }
 
@@ -390,10 +413,7 @@ bool TWinForm::PreTranslate(MSG& msg) {
     // the focus got where it is.
     if (msg.wParam == VK_RETURN) {
       HWND focus = ::GetFocus();
-      wchar_t cls[16] = {};
-      if (focus && ::IsChild(FHandle, focus)) ::GetClassNameW(focus, cls, 16);
-      const LONG type = focus ? (::GetWindowLongW(focus, GWL_STYLE) & BS_TYPEMASK) : 0;
-      if (_wcsicmp(cls, L"BUTTON") == 0 && (type == BS_PUSHBUTTON || type == BS_DEFPUSHBUTTON)) {
+      if (focus && ::IsChild(FHandle, focus) && IsPushButtonWindow(focus)) {
         Command(::GetDlgCtrlID(focus), BN_CLICKED, focus);
       } else {
         const LRESULT def = ::SendMessageW(FHandle, DM_GETDEFID, 0, 0);
@@ -511,7 +531,22 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       return 0;
     }
     case WM_ACTIVATE:
-      if (LOWORD(wp) != WA_INACTIVE && OnActivate) OnActivate();
+      if (LOWORD(wp) == WA_INACTIVE) {
+        // Remember the control that had the focus: it gets it back when the window comes
+        // back (after a modal window, or a switch to another program).
+        HWND focus = ::GetFocus();
+        if (focus && ::IsChild(hwnd, focus)) FLastFocus = focus;
+        break;
+      }
+      if (OnActivate) OnActivate();
+      // The default handling would give the focus to the window itself.
+      if (!::IsIconic(hwnd)) {
+        RestoreFocus();
+        return 0;
+      }
+      break;
+    case WM_DESTROY:
+      ::RemovePropW(hwnd, kFormProp);
       break;
     case WM_CLOSE:
       if (FModal) {
@@ -531,6 +566,12 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+bool PreTranslateFormMessage(MSG& msg) {
+  TWinForm* form = FormOfWindow(::GetActiveWindow());
+  if (!form) form = FormOfWindow(msg.hwnd);
+  return form && form->PreTranslate(msg);
+}
+
 void RunMessageLoop(const std::function<bool()>& done) {
   MSG msg;
   while (!done()) {
@@ -541,9 +582,7 @@ void RunMessageLoop(const std::function<bool()>& done) {
       ::PostQuitMessage(static_cast<int>(msg.wParam));
       break;
     }
-    TWinForm* form = FormOfWindow(::GetActiveWindow());
-    if (!form) form = FormOfWindow(msg.hwnd);
-    if (form && form->PreTranslate(msg)) continue;
+    if (PreTranslateFormMessage(msg)) continue;
     ::TranslateMessage(&msg);
     ::DispatchMessageW(&msg);
   }

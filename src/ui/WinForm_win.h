@@ -34,6 +34,11 @@ class TWinForm {
   void Close(int result);
   // Gives the keyboard focus to the control of model.
   void FocusControl(const TControl& model);
+  // A control window of this form took the focus: it gets it back when the form is activated
+  // again (disabling the form for a modal window takes the focus away before that).
+  void NoteFocus(HWND control) noexcept { FLastFocus = control; }
+  // Repaints the default buttons, whose outline follows the focus.
+  void InvalidateDefaultButtons();
 
   HWND Handle() const noexcept { return FHandle; }
   TControl& Root() const noexcept { return FRoot; }
@@ -56,6 +61,8 @@ class TWinForm {
   std::function<void(const MSG& msg)> OnKey;
   // Runs when the window is activated.
   std::function<void()> OnActivate;
+  // Runs when the window has been laid out for a new pixel density, before it repaints.
+  std::function<void()> OnDpiChanged;
   // Runs as the window closes, before it is destroyed.
   std::function<void()> OnClose;
 
@@ -80,6 +87,10 @@ class TWinForm {
   RECT Scaled(int left, int top, int right, int bottom) const;
   void UpdateRegion();
   void PressFrameButton(int which);
+  // The first control in creation order that takes the focus, or null.
+  HWND FirstTabStop() const;
+  // Gives the focus back to the control that had it last, else to the first that takes it.
+  void RestoreFocus();
 
   TControl& FRoot;
   TfmBaseUI* FFrame;
@@ -91,11 +102,15 @@ class TWinForm {
   bool FRelayout = false;  // controls are being laid out anew: no painting yet
   int FHotButton = 0;      // 1 minimize, 2 close
   int FPressedButton = 0;
+  HWND FLastFocus = nullptr;
 };
 
 // Runs the thread's message loop until done() is true or WM_QUIT arrives (which is posted
 // again for the outer loop); dialog keys go to the active skinned form.
 void RunMessageLoop(const std::function<bool()>& done);
+// Offers msg to the skinned form that is active or holds its window (dialog keys, key
+// preview); true when the form handled it.
+bool PreTranslateFormMessage(MSG& msg);
 // Makes the base windows read "msgbox.skn" when start-up has set no theme source.
 void EnsureThemeLoader();
 // The skinned form whose window is hwnd or contains it, or null.

@@ -30,7 +30,7 @@ class TAboutRun {
  public:
   TAboutRun() {
     FThread = std::thread([this] {
-      ShowAboutBox(kTitle);
+      ShowAboutBox(nullptr, kTitle);
       FDone = true;
     });
     const std::string caption = "About";
