@@ -23,6 +23,7 @@ class TApplication {
   HWND Handle() const noexcept { return FHandle; }
   // The main window, which the application window activates and closes.
   void SetMainWindow(HWND wnd) noexcept { FMainWindow = wnd; }
+  HWND MainWindow() const noexcept { return FMainWindow; }
   // Calls check every intervalMs while the message loop runs (once per interval at most).
   void SetPeriodicCheck(unsigned intervalMs, std::function<void()> check);
   // Runs the message loop until the application is asked to end.

@@ -21,9 +21,16 @@
 
 namespace {
 
-// The application's top-level error report: the message in a system box, and on we go.
+// The application's top-level error report: the message in a system box, and on we go. The
+// box is owned by the window the user works in (the main window, or a box over it), which it
+// disables while it is up, as any modal box does.
 void ShowTopLevelError(const std::exception& error) {
-  ::MessageBoxW(nullptr, Utf8ToWide(ErrorReportText(error.what())).c_str(),
+  HWND owner = ::GetActiveWindow();
+  if (!owner || !::IsWindowVisible(owner) || owner == Application().Handle()) {
+    HWND main = Application().MainWindow();
+    owner = main && ::IsWindowVisible(main) ? ::GetLastActivePopup(main) : nullptr;
+  }
+  ::MessageBoxW(owner, Utf8ToWide(ErrorReportText(error.what())).c_str(),
                 Utf8ToWide(kAppTitle).c_str(), MB_ICONERROR | MB_OK);
 }
 

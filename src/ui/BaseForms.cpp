@@ -129,6 +129,7 @@ TfmBaseForm::TfmBaseForm(std::string name, std::string caption, int bodyWidth, i
     b.Transparent = true;
     b.CaptionBelow = true;
     b.WordWrap = true;
+    b.KeepsFocusOnClick = true;
     *slots[i] = &b;
   }
   lbCaption = &PanelTop->AddChild(TControlKind::Label, "lbCaption", {36, 103, 283, 24});

@@ -203,6 +203,9 @@ class TControl {
   bool Cancel = false;
   // The control can take the keyboard focus with Tab.
   bool TabStop = false;
+  // A mouse click leaves the keyboard focus where it was (a toolbar-like button); Tab still
+  // reaches it.
+  bool KeepsFocusOnClick = false;
 
   // The theme the control is drawn with (none: the built-in look) and whether it takes its
   // style from the theme file.

@@ -80,7 +80,9 @@ TBounds ScaledLocalBounds(const TControl& control, const TBounds& local, int dpi
 
 TBounds GroupItemBounds(const TControl& group, int index) noexcept {
   const int count = static_cast<int>(group.Items().size());
-  const int top = 16;
+  // Below the caption; a group without one starts its items higher, so that the first sits on
+  // the line of a label beside the group (the main window's "every").
+  const int top = group.Text().empty() ? 13 : 16;
   const int step = count > 0 ? std::max(17, (group.Bounds().Height - top - 4) / count) : 0;
   return {10, top + index * step, group.Bounds().Width - 16, std::min(step, 20)};
 }

@@ -321,6 +321,13 @@ void TWinControl::SyncItems() {
                              ? static_cast<int>(i) == FModel.ItemIndex()
                              : FModel.ItemChecked(i);
     ::SendMessageW(FItems[i], BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    if (FModel.Kind() == TControlKind::RadioGroup) {
+      // Tab enters a radio group at its selected item, at the first while none is selected.
+      const int stop = FModel.ItemIndex() >= 0 ? FModel.ItemIndex() : 0;
+      LONG style = ::GetWindowLongW(FItems[i], GWL_STYLE);
+      style = static_cast<int>(i) == stop ? (style | WS_TABSTOP) : (style & ~WS_TABSTOP);
+      ::SetWindowLongW(FItems[i], GWL_STYLE, style);
+    }
     ::EnableWindow(FItems[i], FModel.Enabled());
     ::InvalidateRect(FItems[i], nullptr, FALSE);
   }
@@ -502,6 +509,8 @@ LRESULT TWinControl::SubclassProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
+      // The system's button takes the focus as it is pressed; it goes back after the click.
+      if (msg == WM_LBUTTONDOWN && FModel.KeepsFocusOnClick && !item) FForm.NoteFocusBeforeClick(::GetFocus());
       if (FModel.OnMouseDown && !item)
         FModel.OnMouseDown(static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp)));
       // A label that follows the pointer (a caption strip being dragged) keeps getting its

@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 
 #ifndef WM_GETDPISCALEDSIZE
 #define WM_GETDPISCALEDSIZE 0x02E4
@@ -309,6 +310,12 @@ void TWinForm::Command(int id, int code, HWND from) {
     m.SetChecked(::SendMessageW(control->Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED);
     if (m.OnClick) m.OnClick();
     return;
+  }
+  if (m.KeepsFocusOnClick) {
+    const HWND before = std::exchange(FFocusBeforeClick, nullptr);
+    if (before && before != from && ::IsWindow(before) && ::IsChild(FHandle, before) &&
+        ::IsWindowVisible(before) && ::IsWindowEnabled(before))
+      ::SetFocus(before);
   }
   if (m.OnClick) m.OnClick();
   if (m.ModalResult != 0) Close(m.ModalResult);

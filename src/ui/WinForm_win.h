@@ -37,6 +37,8 @@ class TWinForm {
   // A control window of this form took the focus: it gets it back when the form is activated
   // again (disabling the form for a modal window takes the focus away before that).
   void NoteFocus(HWND control) noexcept { FLastFocus = control; }
+  // The focus as a button that keeps it on a click is pressed; the click gives it back.
+  void NoteFocusBeforeClick(HWND focus) noexcept { FFocusBeforeClick = focus; }
   // Repaints the default buttons, whose outline follows the focus.
   void InvalidateDefaultButtons();
 
@@ -103,6 +105,7 @@ class TWinForm {
   int FHotButton = 0;      // 1 minimize, 2 close
   int FPressedButton = 0;
   HWND FLastFocus = nullptr;
+  HWND FFocusBeforeClick = nullptr;
 };
 
 // Runs the thread's message loop until done() is true or WM_QUIT arrives (which is posted
