@@ -117,12 +117,12 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
     const int left = (rc.right - size.cx) / 2;
     const int top = c.S(2);
     if (picture)
-      DrawPicture(dc, c.Form().Skin(), picture, RECT{left, top, left + size.cx, top + size.cy}, false);
+      DrawPicture(dc, c.Form().Skin(), picture, RECT{left, top, left + size.cx, top + size.cy}, false, false);
     RECT caption{rc.left, top + (size.cy ? size.cy : c.S(48)) + c.S(2), rc.right, rc.bottom};
     DrawCaption(dc, font, m.Font().Color, text, caption, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   } else {
     if (picture) {
-      DrawPicture(dc, c.Form().Skin(), picture, rc, true);
+      DrawPicture(dc, c.Form().Skin(), picture, rc);
     } else {
       PaintPushButton(c, dc, rc);
       return;

@@ -194,7 +194,7 @@ void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue co
   ::Polyline(dc, points, count);
 }
 
-void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool stretch, bool greyed) {
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed, bool stretch) {
   const SIZE box = stretch ? SIZE{rc.right - rc.left, rc.bottom - rc.top} : cache.PictureSize(id);
   if (box.cx <= 0 || box.cy <= 0) return;
   SIZE size{};
@@ -443,7 +443,7 @@ void TWinControl::PaintBackground(HDC dc, const RECT& client) {
     if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
     const TBounds b = ScaledBounds(*child, FForm.Skin().Dpi());
     DrawPicture(dc, FForm.Skin(), child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height},
-                PictureFillsBox(*child));
+                false, PictureFillsBox(*child));
   }
 }
 

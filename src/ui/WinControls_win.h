@@ -34,6 +34,12 @@ class TSkinCache {
   // Picture id as a premultiplied 32-bit DIB for a box of width x height pixels (see
   // PictureForBox), and its size; null when missing.
   HBITMAP Picture(int id, int width, int height, SIZE& size);
+  // Picture id at its design size scaled to the cache's density, or null.
+  HBITMAP Picture(int id) {
+    const SIZE box = PictureSize(id);
+    SIZE size{};
+    return box.cx > 0 ? Picture(id, box.cx, box.cy, size) : nullptr;
+  }
   // The size picture id is drawn at: its design size scaled; {0, 0} when missing.
   SIZE PictureSize(int id);
 
@@ -68,9 +74,9 @@ void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorV
 void FillEllipse(HDC dc, const RECT& rc, TColorValue color);
 // Draws the open line through points, width px wide.
 void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue color);
-// Draws picture id alpha-blended at rc's top-left corner in its size at the cache's density,
-// or stretched to rc when stretch is set; greyed when disabled.
-void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool stretch, bool greyed = false);
+// Draws picture id alpha-blended, greyed when disabled: stretched to rc, or with stretch unset
+// at rc's top-left corner in its own size at the cache's density.
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed = false, bool stretch = true);
 // Whether the picture of an image control fills its box (a designed stretch or docking).
 bool PictureFillsBox(const TControl& image);
 

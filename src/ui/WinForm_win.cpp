@@ -405,7 +405,7 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
     if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
     const TBounds b = ScaledBounds(*child, Dpi());
     DrawPicture(dc, FSkin, child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height},
-                PictureFillsBox(*child));
+                false, PictureFillsBox(*child));
   }
 }
 
