@@ -1,7 +1,10 @@
 // Start-up of the program: from process start to the main window showing its first memory
 // figures, median of several runs, beside a bare Win32 window measured the same way in the
 // same run; then the working sets of the program and of the service after a minute.
-//   startup_bench [runs] [settle-seconds]
+//   startup_bench [runs] [settle-seconds] [dpi]
+// With a dpi (such as 144 for 150 %) every run also starts both at that pixel density, by
+// Wine's "LogPixels" setting, which a new process reads at its start; the setting is put back
+// at the end.
 // Needs KLService installed and running in the prefix (bash scripts/run.sh does it).
 #include "common/ScopedHandle_win.h"
 #include "common/WinApi.h"
@@ -97,6 +100,23 @@ void CloseProgram(TScopedHandle& process, const std::wstring& exe, const wchar_t
   if (::WaitForSingleObject(process.get(), 20000) != WAIT_OBJECT_0) ::TerminateProcess(process.get(), 1);
 }
 
+// Wine's display density for processes started from now on; 0 reads as unset.
+const wchar_t kDesktopKey[] = L"Control Panel\\Desktop";
+DWORD ReadLogPixels() {
+  DWORD value = 0, size = sizeof value;
+  return ::RegGetValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &value,
+                        &size) == ERROR_SUCCESS
+             ? value
+             : 0;
+}
+void WriteLogPixels(DWORD dpi) {
+  if (dpi == 0) {
+    ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels");
+    return;
+  }
+  ::RegSetKeyValueW(HKEY_CURRENT_USER, kDesktopKey, L"LogPixels", REG_DWORD, &dpi, sizeof dpi);
+}
+
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
@@ -124,26 +144,41 @@ DWORD ServicePid() {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::atoi(argv[1]) : 9;
   const int settle = argc > 2 ? std::atoi(argv[2]) : 60;
+  const DWORD savedDpi = ReadLogPixels();
+  std::vector<DWORD> densities{savedDpi};
+  if (argc > 3 && std::atoi(argv[3]) > 0) densities.push_back(static_cast<DWORD>(std::atoi(argv[3])));
   const std::wstring app = BinDir() + L"eBrisko.exe";
   const std::wstring bare = BinDir() + L"bench_bare_window.exe";
-  std::vector<double> appTimes, bareTimes;
+  std::vector<std::vector<double>> appTimes(densities.size()), bareTimes(densities.size());
   for (int i = 0; i < runs; ++i) {
-    // Alternating, so both see the same machine.
-    TScopedHandle p;
-    const double b = TimeToFigures(bare, L"TBareWindow", p);
-    CloseProgram(p, bare, L"TBareWindow");
-    const double a = TimeToFigures(app, L"TfmPerformance", p);
-    CloseProgram(p, app, L"TfmPerformance");
-    if (a < 0 || b < 0) {
-      std::printf("run %d: a window did not show its figures within 60 s\n", i + 1);
-      return 1;
+    // Alternating, so both (and both densities) see the same machine.
+    for (size_t d = 0; d < densities.size(); ++d) {
+      if (densities.size() > 1) WriteLogPixels(densities[d]);
+      TScopedHandle p;
+      const double b = TimeToFigures(bare, L"TBareWindow", p);
+      CloseProgram(p, bare, L"TBareWindow");
+      const double a = TimeToFigures(app, L"TfmPerformance", p);
+      CloseProgram(p, app, L"TfmPerformance");
+      if (a < 0 || b < 0) {
+        WriteLogPixels(savedDpi);
+        std::printf("run %d: a window did not show its figures within 60 s\n", i + 1);
+        return 1;
+      }
+      appTimes[d].push_back(a);
+      bareTimes[d].push_back(b);
     }
-    appTimes.push_back(a);
-    bareTimes.push_back(b);
   }
-  const double ma = Median(appTimes), mb = Median(bareTimes);
-  std::printf("start to first figures, median of %d: program %.1f ms, bare window %.1f ms, ratio %.2f\n",
-              runs, ma, mb, mb > 0 ? ma / mb : 0.0);
+  WriteLogPixels(savedDpi);
+  for (size_t d = 0; d < densities.size(); ++d) {
+    const double ma = Median(appTimes[d]), mb = Median(bareTimes[d]);
+    std::printf("start to first figures, median of %d%s: program %.1f ms, bare window %.1f ms, ratio %.2f\n",
+                runs, densities.size() > 1 ? (" at " + std::to_string(densities[d] ? densities[d] : 96) + " dpi").c_str() : "",
+                ma, mb, mb > 0 ? ma / mb : 0.0);
+  }
+  if (densities.size() > 1)
+    std::printf("program at %lu dpi beside %lu dpi: %.2f\n", static_cast<unsigned long>(densities[1]),
+                static_cast<unsigned long>(densities[0] ? densities[0] : 96),
+                Median(appTimes[0]) > 0 ? Median(appTimes[1]) / Median(appTimes[0]) : 0.0);
 
   TScopedHandle p;
   if (TimeToFigures(app, L"TfmPerformance", p) < 0) return 1;

@@ -8,7 +8,7 @@ PACKAGES=(
   wine wine64                                # runs the Windows programs
   xvfb xauth imagemagick                     # display and screenshots
   fonts-liberation2 fonts-wine               # Arial-metric faces and the system faces
-  librsvg2-bin                               # pictures: SVG sources to bitmaps
+  librsvg2-bin pngquant                      # pictures: SVG sources to palette PNGs
   gcab cabextract perl                       # language packs and their checks
   fp-utils                                   # chmcmd builds the help files
   nsis                                       # makensis builds the setup program

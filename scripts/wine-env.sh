@@ -48,7 +48,8 @@ qb_wine_up() {
     if ! qb_display_alive; then
       local n=90
       while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
+      # QB_XVFB_SCREEN gives another screen (a test at a high display scale needs a larger one).
+      Xvfb ":$n" -screen 0 "${QB_XVFB_SCREEN:-1280x1024x24}" -nolisten tcp </dev/null >/dev/null 2>&1 9>&- &
       echo $! >"$QB_WINE_DIR/xvfb.pid"
       echo ":$n" >"$QB_WINE_DIR/display"
       export DISPLAY=":$n"

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Puts every rendered picture on one labelled sheet, for reviewing the look at a glance:
-#   contact-sheet.sh BUILD_PICTURES_DIR OUT.png
-# (BUILD_PICTURES_DIR is <cross tree>/assets/pictures). Transparent parts show on a light grey,
+#   contact-sheet.sh BUILD_PICTURES_DIR OUT.png [SCALE_INDEX]
+# (BUILD_PICTURES_DIR is <cross tree>/assets/pictures; SCALE_INDEX 0 to 3 picks the renderings
+# at 100, 125, 150 or 200 %, 0 when not given). Transparent parts show on a light grey,
 # the icon's three sizes come last; the banner is also shown assembled at 800 px as the main
 # window stretches it.
 set -euo pipefail
-dir=$1 out=$2
+dir=$1 out=$2 scale=${3:-0}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-convert "$dir/IDB_BANNER_LEFT.bmp" \( "$dir/IDB_BANNER_MIDDLE.bmp" -resize 350x130\! \) \
-  "$dir/IDB_BANNER_RIGHT.bmp" +append "$tmp/banner800.png"
-for f in "$dir"/IDB_*.bmp; do
-  n=$(basename "$f" .bmp)
+mid=$(identify -format %h "$dir/IDB_BANNER_MIDDLE@$scale.png")
+convert "$dir/IDB_BANNER_LEFT@$scale.png" \( "$dir/IDB_BANNER_MIDDLE@$scale.png" -resize "$((350 * mid / 130))x$mid!" \) \
+  "$dir/IDB_BANNER_RIGHT@$scale.png" +append "$tmp/banner800.png"
+for f in "$dir"/IDB_*@"$scale".png; do
+  n=$(basename "$f" "@$scale.png")
   # Narrow pictures get room for their label.
   w=$(identify -format %w "$f")
   h=$(identify -format %h "$f")

@@ -136,6 +136,9 @@ class TfmPerformance : public TfmBaseForm {
   void LoadState();
   // Refreshes the gauge from the memory status.
   void Timer1Timer();
+  // Shows the gauge's texts, laid out so that they never run into each other (again after the
+  // window moved to a monitor of another pixel density, where they measure differently).
+  void ShowGaugeTexts(const std::string& used, const std::string& free);
   void ActOptimizeExecute();
   void cbAutoOptimizeClick();
   void rgTimeSelectClick();
@@ -217,8 +220,6 @@ class TfmPerformance : public TfmBaseForm {
 
  private:
   void ArrangeRows();
-  // Shows the gauge's texts, laid out so that they never run into each other.
-  void ShowGaugeTexts(const std::string& used, const std::string& free);
   void EnableTimeSelect(bool enabled);
   // Apply enabled while a change waits; the shields while applying would ask for consent.
   void UpdateApplyButtons();

@@ -130,6 +130,10 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   p.ClearSavedPasswords = [] { return ::ClearSavedPasswords(); };
   p.Sleep = [](uint32_t ms) { ::Sleep(ms); };
   p.TextWidth = [this](const TFontSpec& font, const std::string& text) {
+    // Measured in the font the window draws at its pixel density and taken back to design
+    // units (rounded up), so that the layout holds the text at every display scale.
+    const int dpi = FWindow ? FWindow->Dpi() : DpiOfWindowMonitor(FAppWindow);
+    FMeasureFonts.SetDpi(dpi);
     HDC dc = ::CreateCompatibleDC(nullptr);
     if (!dc) return 0;
     HGDIOBJ old = ::SelectObject(dc, FMeasureFonts.Font(font));
@@ -138,7 +142,7 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
     ::SelectObject(dc, old);
     ::DeleteDC(dc);
-    return static_cast<int>(extent.cx);
+    return DesignLengthOf(static_cast<int>(extent.cx), dpi);
   };
   wchar_t separator[16] = {};
   if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 16) > 0 && separator[0] != L'\0')
@@ -155,6 +159,8 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
     return OnMessage(msg, wp, lp, handled);
   };
   // The window sees every key before its controls.
+  // At another density the texts measure differently: the gauge is laid out anew.
+  FWindow->OnDpiChanged = [this] { FModel->ShowGaugeTexts(FModel->lbUsed->Text(), FModel->lbFree->Text()); };
   FWindow->OnKey = [this](const MSG& msg) {
     if (msg.message == WM_KEYUP) FModel->FormKeyUp(static_cast<unsigned>(msg.wParam));
   };

@@ -3,6 +3,9 @@
 #include "common/GenericAPI.h"
 #include "common/RawRegistry.h"
 #include "common/TextUtil.h"
+#include "ui/Theme.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -15,11 +18,6 @@ TTextLookup& TextLookupSlot() {
   static TTextLookup lookup;
   return lookup;
 }
-
-// The frame's border on the left, right and bottom, and the top of the body below its title
-// bar; the title bar holds the menu-bar height the client-size rule leaves room for.
-constexpr int kFrameBorder = 3;
-constexpr int kBodyTop = 26;
 
 TFontSpec Font(int height, bool bold, TColorValue color, std::string name = "Arial") {
   TFontSpec f;
@@ -44,13 +42,13 @@ bool LookupText(std::string_view section, std::string_view key, std::string& tex
 
 TfmBaseUI::TfmBaseUI(std::string name, std::string caption, int bodyWidth, int bodyHeight)
     : Form(TControlKind::Form, std::move(name)) {
-  Form.SetBounds({0, 0, bodyWidth + 2 * kFrameBorder, bodyHeight + kBodyTop + kFrameBorder});
+  Form.SetBounds({0, 0, bodyWidth + 2 * FrameBorder, bodyHeight + TitleBarHeight + FrameBorder});
   fmBase = &Form.AddChild(TControlKind::Frame, "fmBase", {}, TAlign::Client);
   fmBase->SetColor(kFrameFaceColor);
   fmBase->SetBorderColor(kFrameBorderColor);
   fmBase->SetFont(Font(-12, true, clWhite));
   PanelBody = &fmBase->AddChild(TControlKind::Panel, "PanelBody",
-                                {kFrameBorder, kBodyTop, bodyWidth, bodyHeight});
+                                {FrameBorder, TitleBarHeight, bodyWidth, bodyHeight});
   PanelBody->SetColor(clWhite);
   PanelBody->SetFont(Font(FontHeightOfPoints(9), false, clBlack));
   SetCaption(std::move(caption));
@@ -68,6 +66,15 @@ void TfmBaseUI::FormCreate() {
   if (ThemeLoaderSlot()) QuorFileTheme = ThemeLoaderSlot()(ThemeFileName);
   fmBase->Theme = QuorFileTheme;
   fmBase->UseThemeFile = true;
+  if (QuorFileTheme) {
+    // The title bar holds the menu bar, so it is never the lower of the two.
+    MenuBarHeight = QuorFileTheme->Metric(TThemeMetric::FrameMenubarHeight);
+    FrameBorder = QuorFileTheme->Metric(TThemeMetric::FrameBorderWidth);
+    TitleBarHeight = std::max(QuorFileTheme->Metric(TThemeMetric::FrameTitlebarHeight), MenuBarHeight);
+    CornerRadius = QuorFileTheme->Metric(TThemeMetric::FrameRadius);
+    const TBounds& b = PanelBody->Bounds();
+    PanelBody->SetBounds({FrameBorder, TitleBarHeight, b.Width, b.Height});
+  }
   SetCaption("  " + Caption());
   ApplyThemeToControls(Form, QuorFileTheme);
 }
@@ -77,9 +84,9 @@ void TfmBaseUI::ApplyClientSizeRule() {
   ClientHeight = PanelBody->Bounds().Height + MenuBarHeight;
   // The frame draws its border and title bar around the client area.
   const TBounds& b = Form.Bounds();
-  Form.SetBounds({b.Left, b.Top, ClientWidth + 2 * kFrameBorder,
-                  ClientHeight + (kBodyTop - MenuBarHeight) + kFrameBorder});
-  PanelBody->SetBounds({kFrameBorder, kBodyTop, PanelBody->Bounds().Width,
+  Form.SetBounds({b.Left, b.Top, ClientWidth + 2 * FrameBorder,
+                  ClientHeight + (TitleBarHeight - MenuBarHeight) + FrameBorder});
+  PanelBody->SetBounds({FrameBorder, TitleBarHeight, PanelBody->Bounds().Width,
                         PanelBody->Bounds().Height});
 }
 

@@ -56,8 +56,13 @@ class TfmBaseUI {
   TControl* PanelBody = nullptr;
   std::shared_ptr<const TTheme> QuorFileTheme;
   std::string ThemeFileName;
-  // Height of the frame's menu bar, which the client height leaves room for.
+  // The frame's sizes in design units, from the theme file when it gives them: the menu bar,
+  // which the client height leaves room for, the border on the left, right and bottom, the
+  // title bar above the body, and the radius of the rounded top corners.
   int MenuBarHeight = 22;
+  int FrameBorder = 3;
+  int TitleBarHeight = 26;
+  int CornerRadius = 13;
   int ClientWidth = 0;
   int ClientHeight = 0;
   // The frame's close and minimize buttons are shown.

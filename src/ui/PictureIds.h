@@ -1,8 +1,12 @@
-// Resource ids of the windows' pictures (32-bit bitmaps with alpha), shared by the C++ code and
+// Resource ids of the windows' pictures (PNG with alpha, sizes given at 100 %), shared by the C++ code and
 // the resource script built from assets/pictures. Plain #defines, so windres reads them too.
 // Pictures with states keep them in a fixed order from the first id: normal, hot (pointer
 // over), pressed, disabled; add IDB_STATE_* to the first id.
 #pragma once
+
+// Every picture is stored at each display scale of kPictureScales (DpiScale.h): 100 % under
+// its id, the larger ones under id + IDB_SCALE_STEP times the scale's index.
+#define IDB_SCALE_STEP 1000
 
 #define IDB_STATE_NORMAL 0
 #define IDB_STATE_HOT 1

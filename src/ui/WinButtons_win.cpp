@@ -65,16 +65,18 @@ HICON ShieldIcon() {
 }
 
 // Draws the shield left of a centred one-line caption and narrows rc to the caption's place.
-void DrawShieldBeside(HDC dc, HFONT font, const std::wstring& text, RECT& rc, UINT& format) {
+void DrawShieldBeside(const TWinControl& c, HDC dc, HFONT font, const std::wstring& text, RECT& rc,
+                      UINT& format) {
   HICON shield = ShieldIcon();
   if (!shield) return;
-  const int size = ::GetSystemMetrics(SM_CXSMICON);
+  // A small icon at the window's scale.
+  const int size = c.S(16);
   RECT measure = rc;
   HGDIOBJ oldFont = ::SelectObject(dc, font);
   ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &measure,
               DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
   ::SelectObject(dc, oldFont);
-  const int gap = 4;
+  const int gap = c.S(4);
   const int width = size + gap + (measure.right - measure.left);
   const int left = static_cast<int>(rc.left) + std::max(0, static_cast<int>(rc.right - rc.left - width) / 2);
   ::DrawIconEx(dc, left, rc.top + (rc.bottom - rc.top - size) / 2, shield, size, size, 0, nullptr,
@@ -115,36 +117,39 @@ void PaintPushButton(TWinControl& c, HDC dc, const RECT& rc) {
     top = SkinColor(m, "button.hot.top", MakeColor(255, 255, 255));
     bottom = SkinColor(m, "button.hot.bottom", MakeColor(200, 226, 228));
   }
+  const int line = c.S(1);
   RECT face = rc;
-  ::InflateRect(&face, -1, -1);
+  ::InflateRect(&face, -line, -line);
   {
     // The face within the rounded outline; the clip region is copied into the DC.
-    TScopedGdiObject<HRGN> clip(::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, 6, 6));
+    TScopedGdiObject<HRGN> clip(
+        ::CreateRoundRectRgn(face.left, face.top, face.right + 1, face.bottom + 1, c.S(6), c.S(6)));
     ::SelectClipRgn(dc, clip.get());
     FillGradient(dc, face, top, bottom);
     ::SelectClipRgn(dc, nullptr);
   }
   const TColorValue border = s.Enabled ? SkinColor(m, "button.border", MakeColor(90, 130, 135))
                                        : MakeColor(180, 180, 180);
-  DrawShape(dc, TShape::RoundRect, rc, border, clNone, 6);
+  DrawShape(dc, TShape::RoundRect, rc, border, clNone, c.S(6), line);
   // The outline marks the button Enter presses: it moves with the focus among the buttons.
   if (s.Enabled && IsEnterTarget(c)) {
     RECT inner = rc;
-    ::InflateRect(&inner, -1, -1);
-    DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone, 5);
+    ::InflateRect(&inner, -line, -line);
+    DrawShape(dc, TShape::RoundRect, inner, SkinColor(m, "button.focus", MakeColor(0, 80, 70)), clNone,
+              c.S(5), line);
   }
   RECT text = rc;
-  if (s.Pressed) ::OffsetRect(&text, 1, 1);
+  if (s.Pressed) ::OffsetRect(&text, line, line);
   const TColorValue color = s.Enabled ? m.Font().Color
                                       : SkinColor(m, "button.disabled.text", MakeColor(100, 100, 100));
   UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | (s.ShowAccel ? 0 : DT_HIDEPREFIX);
   HFONT font = c.Form().Skin().Font(m.Font());
   const std::wstring caption = WindowTextOf(c.Handle());
-  if (m.Shield()) DrawShieldBeside(dc, font, caption, text, format);
+  if (m.Shield()) DrawShieldBeside(c, dc, font, caption, text, format);
   DrawCaption(dc, font, color, caption, text, format);
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
-    ::InflateRect(&focus, -m.FocusInset, -m.FocusInset);
+    ::InflateRect(&focus, -c.S(m.FocusInset), -c.S(m.FocusInset));
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);
@@ -163,8 +168,10 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
   if (m.CaptionBelow) {
     const SIZE size = c.Form().Skin().PictureSize(picture);
     const int left = (rc.right - size.cx) / 2;
-    if (picture) DrawPicture(dc, c.Form().Skin(), picture, RECT{left, 2, left + size.cx, 2 + size.cy});
-    RECT caption{rc.left, 2 + (size.cy ? size.cy : 48) + 2, rc.right, rc.bottom};
+    const int top = c.S(2);
+    if (picture)
+      DrawPicture(dc, c.Form().Skin(), picture, RECT{left, top, left + size.cx, top + size.cy}, false, false);
+    RECT caption{rc.left, top + (size.cy ? size.cy : c.S(48)) + c.S(2), rc.right, rc.bottom};
     DrawCaption(dc, font, m.Font().Color, text, caption, DT_CENTER | DT_WORDBREAK | DT_NOPREFIX);
   } else {
     if (picture) {
@@ -174,16 +181,16 @@ void PaintImageButton(TWinControl& c, HDC dc, const RECT& rc) {
       return;
     }
     RECT caption = rc;
-    if (s.Pressed) ::OffsetRect(&caption, 1, 1);
+    if (s.Pressed) ::OffsetRect(&caption, c.S(1), c.S(1));
     if (m.ShowCaption) {
       UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
-      if (m.Shield()) DrawShieldBeside(dc, font, text, caption, format);
+      if (m.Shield()) DrawShieldBeside(c, dc, font, text, caption, format);
       DrawCaption(dc, font, m.Font().Color, text, caption, format);
     }
   }
   if (s.Focused && s.ShowFocus && m.FocusInset > 0) {
     RECT focus = rc;
-    ::InflateRect(&focus, -m.FocusInset, -m.FocusInset);
+    ::InflateRect(&focus, -c.S(m.FocusInset), -c.S(m.FocusInset));
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);
@@ -198,27 +205,28 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
   const TButtonState s = StateOf(hwnd, item ? false : c.Hot());
   const bool checked = ::SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
   PaintParentBackground(hwnd, dc);
-  const int box = 13;
+  const int box = c.S(13);
   const int top = (rc.bottom - box) / 2;
-  RECT square{rc.left + 1, top, rc.left + 1 + box, top + box};
+  RECT square{rc.left + c.S(1), top, rc.left + c.S(1) + box, top + box};
   const TColorValue border =
       !s.Enabled ? MakeColor(170, 170, 170)
                  : (s.Hot || s.Pressed) ? SkinColor(m, "check.hot.border", MakeColor(0, 80, 70))
                                         : SkinColor(m, "check.border", MakeColor(90, 130, 135));
   const TColorValue face = s.Pressed ? MakeColor(214, 230, 230) : SkinColor(m, "check.face", clWhite);
   const TColorValue mark = s.Enabled ? SkinColor(m, "check.mark", MakeColor(0, 80, 70)) : MakeColor(150, 150, 150);
-  DrawShape(dc, radio ? TShape::Ellipse : TShape::RoundRect, square, border, face, 3);
+  DrawShape(dc, radio ? TShape::Ellipse : TShape::RoundRect, square, border, face, c.S(3), c.S(1));
   if (checked) {
     if (radio) {
-      FillEllipse(dc, RECT{square.left + 3, square.top + 3, square.right - 2, square.bottom - 2}, mark);
+      FillEllipse(dc, RECT{square.left + c.S(3), square.top + c.S(3), square.right - c.S(2), square.bottom - c.S(2)},
+                  mark);
     } else {
-      const POINT tick[] = {{square.left + 3, square.top + 6},
-                            {square.left + 5, square.top + 9},
-                            {square.left + 10, square.top + 3}};
-      DrawLines(dc, tick, 3, 2, mark);
+      const POINT tick[] = {{square.left + c.S(3), square.top + c.S(6)},
+                            {square.left + c.S(5), square.top + c.S(9)},
+                            {square.left + c.S(10), square.top + c.S(3)}};
+      DrawLines(dc, tick, 3, c.S(2), mark);
     }
   }
-  RECT text{square.right + 5, rc.top, rc.right, rc.bottom};
+  RECT text{square.right + c.S(5), rc.top, rc.right, rc.bottom};
   const std::wstring caption = WindowTextOf(hwnd);
   const TColorValue color = s.Enabled ? (item ? m.Font().Color : SkinColor(m, "check.text", m.Font().Color))
                                       : SkinColor(m, "check.disabled.text", MakeColor(140, 140, 140));
@@ -232,7 +240,7 @@ void PaintCheckBox(TWinControl& c, HWND hwnd, HDC dc, const RECT& rc) {
                 DT_LEFT | DT_SINGLELINE | DT_CALCRECT);
     ::SelectObject(dc, oldFont);
     const int h = measure.bottom - measure.top;
-    RECT focus{text.left - 2, (rc.bottom - h) / 2 - 1, measure.right + 2, (rc.bottom + h) / 2 + 1};
+    RECT focus{text.left - c.S(2), (rc.bottom - h) / 2 - c.S(1), measure.right + c.S(2), (rc.bottom + h) / 2 + c.S(1)};
     ::SetTextColor(dc, RGB(0, 0, 0));
     ::SetBkColor(dc, RGB(255, 255, 255));
     ::DrawFocusRect(dc, &focus);

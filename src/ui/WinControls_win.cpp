@@ -1,6 +1,7 @@
 #include "ui/WinControls_win.h"
 
 #include "common/WinText_win.h"
+#include "ui/Pictures_win.h"
 #include "ui/WinForm_win.h"
 
 #include <commctrl.h>
@@ -55,11 +56,12 @@ HFONT TSkinCache::Font(const TFontSpec& wanted) {
     face.resize(face.size() - boldSuffix.size());
     bold = true;
   }
-  const std::string key = face + '|' + std::to_string(wanted.Height) + (bold ? "|b" : "|n");
+  const int height = Scale(wanted.Height);
+  const std::string key = face + '|' + std::to_string(height) + (bold ? "|b" : "|n");
   auto it = FFonts.find(key);
   if (it != FFonts.end()) return it->second.get();
   LOGFONTW lf{};
-  lf.lfHeight = wanted.Height;
+  lf.lfHeight = height;
   lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
   lf.lfCharSet = DEFAULT_CHARSET;
   lf.lfQuality = CLEARTYPE_QUALITY;
@@ -70,36 +72,32 @@ HFONT TSkinCache::Font(const TFontSpec& wanted) {
   return font;
 }
 
-HBITMAP TSkinCache::Picture(int id) {
-  if (id == 0) return nullptr;
-  auto it = FPictures.find(id);
-  if (it != FPictures.end()) return it->second.get();
-  HBITMAP bmp = static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(id),
-                                                  IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-  if (bmp) {
-    // AlphaBlend wants premultiplied colours; the resources carry straight alpha.
-    DIBSECTION dib{};
-    if (::GetObjectW(bmp, sizeof dib, &dib) == sizeof dib && dib.dsBm.bmBitsPixel == 32 &&
-        dib.dsBm.bmBits) {
-      auto* px = static_cast<BYTE*>(dib.dsBm.bmBits);
-      const size_t count = static_cast<size_t>(dib.dsBm.bmWidth) * std::abs(dib.dsBm.bmHeight);
-      for (size_t i = 0; i < count; ++i, px += 4) {
-        const unsigned a = px[3];
-        px[0] = static_cast<BYTE>(px[0] * a / 255);
-        px[1] = static_cast<BYTE>(px[1] * a / 255);
-        px[2] = static_cast<BYTE>(px[2] * a / 255);
-      }
-    }
-  }
-  FPictures.emplace(id, TScopedGdiObject<HBITMAP>(bmp));
+HBITMAP TSkinCache::Picture(int id, int width, int height, SIZE& size) {
+  size = SIZE{0, 0};
+  const std::shared_ptr<const TPixelImage> image = PictureForBox(id, FDpi, width, height);
+  if (!image) return nullptr;
+  size = SIZE{image->Width, image->Height};
+  auto it = FBitmaps.find(image.get());
+  if (it != FBitmaps.end()) return it->second.get();
+  // A bitmap of its own per window: the decoded pixels are shared, a DC selection is not.
+  BITMAPINFO bi{};
+  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+  bi.bmiHeader.biWidth = image->Width;
+  bi.bmiHeader.biHeight = -image->Height;  // top-down, as decoded
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  bi.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bmp = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bmp && bits)
+    memcpy(bits, image->Pixels.data(), image->Pixels.size() * sizeof(uint32_t));
+  FBitmaps.emplace(image.get(), TScopedGdiObject<HBITMAP>(bmp));
   return bmp;
 }
 
 SIZE TSkinCache::PictureSize(int id) {
-  BITMAP bm{};
-  HBITMAP bmp = Picture(id);
-  if (!bmp || !::GetObjectW(bmp, sizeof bm, &bm)) return {0, 0};
-  return {bm.bmWidth, std::abs(bm.bmHeight)};
+  const SIZE design = PictureDesignSize(id);
+  return SIZE{Scale(design.cx), Scale(design.cy)};
 }
 
 std::wstring WindowTextOf(HWND hwnd) {
@@ -169,8 +167,11 @@ class TSelectGuard {
 
 }  // namespace
 
-void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorValue fill, int radius) {
-  TScopedGdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, ColorRefOf(border)));
+void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorValue fill, int radius,
+               int penWidth) {
+  // A wider outline of a scaled window stays within the shape, as the thin one does.
+  TScopedGdiObject<HPEN> pen(::CreatePen(penWidth > 1 ? PS_INSIDEFRAME : PS_SOLID, std::max(1, penWidth),
+                                         ColorRefOf(border)));
   TScopedGdiObject<HBRUSH> brush(fill == clNone ? nullptr : ::CreateSolidBrush(ColorRefOf(fill)));
   TSelectGuard penGuard(dc, pen.get());
   TSelectGuard brushGuard(dc, brush ? static_cast<HGDIOBJ>(brush.get()) : ::GetStockObject(NULL_BRUSH));
@@ -193,23 +194,28 @@ void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue co
   ::Polyline(dc, points, count);
 }
 
-void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed) {
-  HBITMAP bmp = cache.Picture(id);
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed, bool stretch) {
+  const SIZE box = stretch ? SIZE{rc.right - rc.left, rc.bottom - rc.top} : cache.PictureSize(id);
+  if (box.cx <= 0 || box.cy <= 0) return;
+  SIZE size{};
+  HBITMAP bmp = cache.Picture(id, box.cx, box.cy, size);
   if (!bmp) return;
-  const SIZE size = cache.PictureSize(id);
   HDC mem = ::CreateCompatibleDC(dc);
   HGDIOBJ old = ::SelectObject(mem, bmp);
   BLENDFUNCTION blend{AC_SRC_OVER, 0, static_cast<BYTE>(greyed ? 110 : 255), AC_SRC_ALPHA};
-  ::AlphaBlend(dc, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top, mem, 0, 0, size.cx,
-               size.cy, blend);
+  ::AlphaBlend(dc, rc.left, rc.top, box.cx, box.cy, mem, 0, 0, size.cx, size.cy, blend);
   ::SelectObject(mem, old);
   ::DeleteDC(mem);
 }
+
+bool PictureFillsBox(const TControl& image) { return image.Stretch || image.Align != TAlign::None; }
 
 TWinControl::TWinControl(TWinForm& form, TControl& model, int id)
     : FForm(form), FModel(model), FId(id) {
   FModel.Peer = this;
 }
+
+int TWinControl::S(int designValue) const noexcept { return FForm.Skin().Scale(designValue); }
 
 TWinControl::~TWinControl() {
   if (FModel.Peer == this) FModel.Peer = nullptr;
@@ -226,8 +232,7 @@ TWinControl::~TWinControl() {
   }
 }
 
-void TWinControl::Create(HWND parent, POINT offset) {
-  FOffset = offset;
+void TWinControl::Create(HWND parent) {
   const TControlKind kind = FModel.Kind();
   const wchar_t* cls = L"STATIC";
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
@@ -268,9 +273,9 @@ void TWinControl::Create(HWND parent, POINT offset) {
   }
   if (FModel.Visible()) style |= WS_VISIBLE;
   if (!FModel.Enabled()) style |= WS_DISABLED;
-  const TBounds& b = FModel.Bounds();
+  const TBounds b = ScaledBounds(FModel, FForm.Skin().Dpi());
   FHandle = ::CreateWindowExW(exStyle, cls, Utf8ToWide(FModel.Text()).c_str(), style,
-                              offset.x + b.Left, offset.y + b.Top, b.Width, b.Height, parent,
+                              b.Left, b.Top, b.Width, b.Height, parent,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(FId)),
                               ::GetModuleHandleW(nullptr), nullptr);
   if (!FHandle) return;
@@ -288,21 +293,17 @@ void TWinControl::Create(HWND parent, POINT offset) {
 
 void TWinControl::CreateItems() {
   const bool radio = FModel.Kind() == TControlKind::RadioGroup;
-  const TBounds& b = FModel.Bounds();
   const int count = static_cast<int>(FModel.Items().size());
-  // Below the caption; a group without one starts its items higher, so that the first sits on
-  // the line of a label beside the group (the main window's "every").
-  const int top = FModel.Text().empty() ? 13 : 16;
-  const int step = count > 0 ? std::max(17, (b.Height - top - 4) / count) : 0;
   HFONT font = FForm.Skin().Font(FModel.Font());
   for (int i = 0; i < count; ++i) {
     DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS |
                   (radio ? BS_AUTORADIOBUTTON : BS_AUTOCHECKBOX);
     if (i == 0) style |= WS_GROUP | WS_TABSTOP;
     if (!FModel.Enabled()) style |= WS_DISABLED;
+    const TBounds r = ScaledLocalBounds(FModel, GroupItemBounds(FModel, i), FForm.Skin().Dpi());
     HWND item = ::CreateWindowExW(
-        0, L"BUTTON", Utf8ToWide(FModel.Items()[static_cast<size_t>(i)]).c_str(), style, 10,
-        top + i * step, b.Width - 16, std::min(step, 20), FHandle,
+        0, L"BUTTON", Utf8ToWide(FModel.Items()[static_cast<size_t>(i)]).c_str(), style, r.Left,
+        r.Top, r.Width, r.Height, FHandle,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(FId + 1 + i)), ::GetModuleHandleW(nullptr),
         nullptr);
     ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
@@ -342,13 +343,41 @@ void TWinControl::FitText() {
   ::SelectObject(dc, old);
   ::ReleaseDC(FHandle, dc);
   TBounds b = FModel.Bounds();
-  const int width = extent.cx + 1;
+  // The model keeps design units: the measured width is taken back to them, rounded up.
+  const int width = DesignLengthOf(extent.cx + 1, FForm.Skin().Dpi());
   if (FModel.Alignment == TAlignment::Right) b.Left += b.Width - width;
   b.Width = width;
   FModel.SetBounds(b);
 }
 
+void TWinControl::Place(UINT flags) {
+  const int dpi = FForm.Skin().Dpi();
+  const TBounds b = ScaledBounds(FModel, dpi);
+  ::SetWindowPos(FHandle, nullptr, b.Left, b.Top, b.Width, b.Height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | flags);
+  for (size_t i = 0; i < FItems.size(); ++i) {
+    const TBounds r = ScaledLocalBounds(FModel, GroupItemBounds(FModel, static_cast<int>(i)), dpi);
+    ::SetWindowPos(FItems[i], nullptr, r.Left, r.Top, r.Width, r.Height,
+                   SWP_NOZORDER | SWP_NOACTIVATE | flags);
+  }
+  // Descendants sit at whole pixels of their own design edges, which a move of this one can
+  // shift by a pixel when the density is not the design's.
+  if (!(flags & SWP_NOREDRAW) && dpi != kDesignDpi)
+    for (auto& child : FModel.Children())
+      if (child->Peer && child->Peer != this) child->Peer->ControlChanged(TChange::Bounds);
+}
+
+void TWinControl::Rescale() {
+  if (!FHandle) return;
+  HFONT font = FForm.Skin().Font(FModel.Font());
+  ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  for (HWND item : FItems) ::SendMessageW(item, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+  Place(SWP_NOREDRAW | SWP_NOCOPYBITS);
+  FitText();
+}
+
 void TWinControl::Repaint() {
+  if (FForm.Relayout()) return;
   if (FHandle) ::RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
 }
 
@@ -372,12 +401,9 @@ void TWinControl::ControlChanged(TChange what) {
         ::SendMessageW(FHandle, BM_SETCHECK, FModel.Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
       SyncItems();
       break;
-    case TChange::Bounds: {
-      const TBounds& b = FModel.Bounds();
-      ::SetWindowPos(FHandle, nullptr, FOffset.x + b.Left, FOffset.y + b.Top, b.Width, b.Height,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
+    case TChange::Bounds:
+      Place(FForm.Relayout() ? SWP_NOREDRAW | SWP_NOCOPYBITS : 0);
       break;
-    }
     case TChange::Font:
       ::SendMessageW(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(FForm.Skin().Font(FModel.Font())), FALSE);
       for (HWND item : FItems)
@@ -393,6 +419,7 @@ void TWinControl::ControlChanged(TChange what) {
       break;
   }
   Repaint();
+  if (FForm.Relayout()) return;
   if (FModel.Kind() == TControlKind::Image || what == TChange::Picture) {
     // A picture is part of its parent's background: the siblings over it repaint too.
     if (HWND parent = ::GetParent(FHandle))
@@ -414,8 +441,9 @@ void TWinControl::PaintBackground(HDC dc, const RECT& client) {
   // Pictures on a panel are part of its background, as their transparent siblings show them.
   for (auto& child : FModel.Children()) {
     if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
-    const TBounds& b = child->Bounds();
-    DrawPicture(dc, FForm.Skin(), child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height});
+    const TBounds b = ScaledBounds(*child, FForm.Skin().Dpi());
+    DrawPicture(dc, FForm.Skin(), child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height},
+                false, PictureFillsBox(*child));
   }
 }
 

@@ -7,6 +7,7 @@
 #include "common/ScopedHandle_win.h"
 #include "common/WinApi.h"
 #include "ui/Controls.h"
+#include "ui/DpiScale.h"
 
 #include <functional>
 #include <map>
@@ -17,19 +18,35 @@
 
 class TWinForm;
 
-// One owner per font, brush and picture of the skin: created on first use, freed with it.
+// One owner per font, brush and picture of the skin at the pixel density of its window:
+// created on first use, freed with it. Objects made for an earlier density stay until the
+// cache goes, so a control never holds a deleted font.
 class TSkinCache {
  public:
-  // The font described by wanted ("<Face> Bold" asks for the face in bold).
+  // The pixel density the fonts and pictures are made for; 96 until set.
+  int Dpi() const noexcept { return FDpi; }
+  void SetDpi(int dpi) noexcept { FDpi = dpi > 0 ? dpi : kDesignDpi; }
+  // A design length at the cache's density.
+  int Scale(int designValue) const noexcept { return ScaleToDpi(designValue, FDpi); }
+  // The font described by wanted ("<Face> Bold" asks for the face in bold), its design height
+  // scaled to the cache's density.
   HFONT Font(const TFontSpec& wanted);
-  // The picture resource id of the program as a premultiplied 32-bit DIB, or null.
-  HBITMAP Picture(int id);
-  // Size of a picture, {0, 0} when missing.
+  // Picture id as a premultiplied 32-bit DIB for a box of width x height pixels (see
+  // PictureForBox), and its size; null when missing.
+  HBITMAP Picture(int id, int width, int height, SIZE& size);
+  // Picture id at its design size scaled to the cache's density, or null.
+  HBITMAP Picture(int id) {
+    const SIZE box = PictureSize(id);
+    SIZE size{};
+    return box.cx > 0 ? Picture(id, box.cx, box.cy, size) : nullptr;
+  }
+  // The size picture id is drawn at: its design size scaled; {0, 0} when missing.
   SIZE PictureSize(int id);
 
  private:
+  int FDpi = kDesignDpi;
   std::map<std::string, TScopedGdiObject<HFONT>> FFonts;
-  std::map<int, TScopedGdiObject<HBITMAP>> FPictures;
+  std::map<const void*, TScopedGdiObject<HBITMAP>> FBitmaps;
 };
 
 // A colour value as GDI takes it.
@@ -49,16 +66,19 @@ void FillGradient(HDC dc, const RECT& rc, TColorValue top, TColorValue bottom);
 void FillSolid(HDC dc, const RECT& rc, TColorValue color);
 // The shape a drawing helper fills and outlines.
 enum class TShape { RoundRect, Ellipse };
-// Outlines rc (1 px in border) and fills it (clNone: not filled); radius rounds the corners of
-// a RoundRect.
+// Outlines rc (penWidth px in border, inside rc) and fills it (clNone: not filled); radius
+// rounds the corners of a RoundRect.
 void DrawShape(HDC dc, TShape shape, const RECT& rc, TColorValue border, TColorValue fill,
-               int radius = 0);
+               int radius = 0, int penWidth = 1);
 // Fills an ellipse within rc without an outline.
 void FillEllipse(HDC dc, const RECT& rc, TColorValue color);
 // Draws the open line through points, width px wide.
 void DrawLines(HDC dc, const POINT* points, int count, int width, TColorValue color);
-// Draws picture id at rc (stretched to it), alpha-blended; greyed when disabled.
-void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed = false);
+// Draws picture id alpha-blended, greyed when disabled: stretched to rc, or with stretch unset
+// at rc's top-left corner in its own size at the cache's density.
+void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed = false, bool stretch = true);
+// Whether the picture of an image control fills its box (a designed stretch or docking).
+bool PictureFillsBox(const TControl& image);
 
 // A model control and its window.
 class TWinControl final : public IControlPeer {
@@ -68,8 +88,10 @@ class TWinControl final : public IControlPeer {
   TWinControl(const TWinControl&) = delete;
   TWinControl& operator=(const TWinControl&) = delete;
 
-  // Creates the window as a child of parent at the model's bounds shifted by offset.
-  void Create(HWND parent, POINT offset);
+  // Creates the window as a child of parent at the model's bounds scaled to the form's density.
+  void Create(HWND parent);
+  // Takes the form's new pixel density: font, place and items anew, without painting.
+  void Rescale();
   void ControlChanged(TChange what) override;
 
   TControl& Model() const noexcept { return FModel; }
@@ -80,6 +102,8 @@ class TWinControl final : public IControlPeer {
   // Whether the pointer is over the control.
   bool Hot() const noexcept { return FHot; }
   TWinForm& Form() const noexcept { return FForm; }
+  // A design length at the form's pixel density.
+  int S(int designValue) const noexcept;
 
   // Paints the control into dc (a buffer of the client size).
   void Paint(HDC dc, const RECT& client);
@@ -93,6 +117,8 @@ class TWinControl final : public IControlPeer {
   void CreateItems();
   void SyncItems();
   void Repaint();
+  // Moves the window (and a group's items) to the model's scaled bounds.
+  void Place(UINT flags);
   // Makes an auto-sized label as wide as its text.
   void FitText();
 
@@ -100,7 +126,6 @@ class TWinControl final : public IControlPeer {
   TControl& FModel;
   int FId;
   HWND FHandle = nullptr;
-  POINT FOffset{};
   bool FHot = false;
   bool FTracking = false;
   std::vector<HWND> FItems;

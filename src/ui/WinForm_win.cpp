@@ -3,6 +3,7 @@
 #include "common/MessagePump_win.h"
 #include "common/WinText_win.h"
 #include "ui/BaseForms.h"
+#include "ui/DpiScale.h"
 #include "ui/Theme.h"
 #include "ui/WindowProc_win.h"
 
@@ -11,12 +12,32 @@
 #include <algorithm>
 #include <utility>
 
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
+
 namespace {
 
 const wchar_t kFormProp[] = L"QuorSkinForm";
-constexpr int kTitleBarHeight = 26;
-constexpr int kFrameBorder = 3;
-constexpr int kCornerRadius = 13;  // the ellipse of a corner is twice as wide
+
+// The system's pixel density (the primary monitor's at sign-in).
+int SystemDpi() {
+  HDC dc = ::GetDC(nullptr);
+  const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSX) : 0;
+  if (dc) ::ReleaseDC(nullptr, dc);
+  return dpi > 0 ? dpi : kDesignDpi;
+}
+
+// The density of a window's monitor as the system scales it for a per-monitor aware
+// process; systems before Windows 10 1607 know only the system's density.
+int DpiOfWindow(HWND hwnd) {
+  using TGetDpiForWindow = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<TGetDpiForWindow>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow && hwnd)
+    if (const UINT dpi = getDpiForWindow(hwnd)) return static_cast<int>(dpi);
+  return SystemDpi();
+}
 
 // A colour a share of the way from a towards white (share in 0..255).
 TColorValue Lighter(TColorValue a, int share) {
@@ -63,18 +84,75 @@ TWinForm::TWinForm(TControl& root, TfmBaseUI* frame, HWND owner)
   EnsureCommonControls();
   const std::wstring cls = Utf8ToWide(root.Name());
   RegisterWindowClass<TWinForm>(cls.c_str(), CS_DBLCLKS);
-  const TBounds& b = root.Bounds();
-  const int x = (::GetSystemMetrics(SM_CXSCREEN) - b.Width) / 2;
-  const int y = (::GetSystemMetrics(SM_CYSCREEN) - b.Height) / 2;
+  // Centred on the owner's monitor at that monitor's density: a window created there takes it.
+  HMONITOR monitor = owner ? ::MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST)
+                           : ::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  MONITORINFO mi{};
+  mi.cbSize = sizeof mi;
+  if (!monitor || !::GetMonitorInfoW(monitor, &mi))
+    mi.rcWork = mi.rcMonitor = RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+  const RECT area = mi.rcMonitor;
+  int dpi = owner ? DpiOfWindow(owner) : SystemDpi();
+  // A window larger than a small screen at a high scale keeps its title bar on the screen,
+  // where it can be dragged from.
+  const RECT work = mi.rcWork.right > mi.rcWork.left ? mi.rcWork : area;
+  auto place = [&](int d, int& x, int& y, TBounds& size) {
+    size = ScaledWindowSize(root, d);
+    x = std::max<int>(work.left, area.left + (area.right - area.left - size.Width) / 2);
+    y = std::max<int>(work.top, area.top + (area.bottom - area.top - size.Height) / 2);
+  };
+  int x = 0, y = 0;
+  TBounds size;
+  place(dpi, x, y, size);
   DWORD style = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU;
   if (frame && frame->ShowFrameButtons) style |= WS_MINIMIZEBOX;
   ::CreateWindowExW(WS_EX_CONTROLPARENT, cls.c_str(), Utf8ToWide(root.Text()).c_str(), style, x, y,
-                    b.Width, b.Height, owner, nullptr, ::GetModuleHandleW(nullptr), this);
+                    size.Width, size.Height, owner, nullptr, ::GetModuleHandleW(nullptr), this);
   if (!FHandle) return;
   ::SetPropW(FHandle, kFormProp, this);
+  // The system may know the monitor's density better than the guess.
+  if (const int actual = DpiOfWindow(FHandle); actual != dpi) {
+    dpi = actual;
+    place(dpi, x, y, size);
+    ::SetWindowPos(FHandle, nullptr, x, y, size.Width, size.Height, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  FSkin.SetDpi(dpi);
+  const TBounds& b = root.Bounds();
   root.SetBounds({x, y, b.Width, b.Height});
-  Realize(root, FHandle, POINT{0, 0});
+  Realize(root, FHandle);
   UpdateRegion();
+}
+
+int DpiOfWindowMonitor(HWND window) { return window ? DpiOfWindow(window) : SystemDpi(); }
+
+RECT TWinForm::Scaled(int left, int top, int right, int bottom) const {
+  const int dpi = Dpi();
+  return RECT{ScaleToDpi(left, dpi), ScaleToDpi(top, dpi), ScaleToDpi(right, dpi), ScaleToDpi(bottom, dpi)};
+}
+
+void TWinForm::ApplyDpi(int dpi, const POINT* where) {
+  if (!FHandle || dpi <= 0) return;
+  FSkin.SetDpi(dpi);
+  FRelayout = true;
+  // Children first without painting, then the window, then one repaint of everything: no
+  // control is ever seen at the old size in the new window.
+  for (auto& c : FControls) c->Rescale();
+  FRelayout = false;
+  RECT rc;
+  ::GetWindowRect(FHandle, &rc);
+  const POINT corner = where ? *where : POINT{rc.left, rc.top};
+  const TBounds size = ScaledWindowSize(FRoot, dpi);
+  ::SetWindowPos(FHandle, nullptr, corner.x, corner.y, size.Width, size.Height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+  const TBounds& b = FRoot.Bounds();
+  FRoot.SetBounds({corner.x, corner.y, b.Width, b.Height});
+  UpdateRegion();
+  if (OnDpiChanged) {
+    FRelayout = true;
+    OnDpiChanged();
+    FRelayout = false;
+  }
+  ::RedrawWindow(FHandle, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 TWinForm::~TWinForm() {
@@ -85,11 +163,11 @@ TWinForm::~TWinForm() {
   FControls.clear();
 }
 
-void TWinForm::Realize(TControl& model, HWND parent, POINT offset) {
+void TWinForm::Realize(TControl& model, HWND parent) {
   for (auto& child : model.Children()) {
     if (child->Kind() == TControlKind::Frame) {
       // The frame is drawn by the form itself; its children live in the form's window.
-      Realize(*child, parent, POINT{offset.x + child->Bounds().Left, offset.y + child->Bounds().Top});
+      Realize(*child, parent);
       continue;
     }
     if (child->Kind() == TControlKind::Menu || child->Kind() == TControlKind::ImageList ||
@@ -98,10 +176,10 @@ void TWinForm::Realize(TControl& model, HWND parent, POINT offset) {
     const int id = FNextId;
     FNextId += 1 + static_cast<int>(child->Items().size());
     auto control = std::make_unique<TWinControl>(*this, *child, id);
-    control->Create(parent, offset);
+    control->Create(parent);
     HWND hwnd = control->Handle();
     FControls.push_back(std::move(control));
-    if (hwnd) Realize(*child, hwnd, POINT{0, 0});
+    if (hwnd) Realize(*child, hwnd);
   }
   // Later siblings go below earlier ones; pictures, painted as part of the parent's
   // background, must lie below all of them.
@@ -244,24 +322,26 @@ void TWinForm::Command(int id, int code, HWND from) {
 }
 
 RECT TWinForm::CloseSpot() const {
-  const int w = FRoot.Bounds().Width;
-  return RECT{w - kFrameBorder - 4 - 22, 4, w - kFrameBorder - 4, 4 + 18};
+  const int w = FRoot.Bounds().Width, border = FFrame ? FFrame->FrameBorder : 0;
+  return Scaled(w - border - 4 - 22, 4, w - border - 4, 4 + 18);
 }
 
 RECT TWinForm::MinimizeSpot() const {
-  RECT r = CloseSpot();
-  ::OffsetRect(&r, -24, 0);
-  return r;
+  const int w = FRoot.Bounds().Width, border = FFrame ? FFrame->FrameBorder : 0;
+  return Scaled(w - border - 4 - 22 - 24, 4, w - border - 4 - 24, 4 + 18);
 }
+
+int TWinForm::TitleBarPixels() const { return FFrame ? FSkin.Scale(FFrame->TitleBarHeight) : 0; }
 
 void TWinForm::UpdateRegion() {
   if (!FHandle || !FFrame) return;
   RECT rc;
   ::GetWindowRect(FHandle, &rc);
   // Round top corners only: the rounded rectangle reaches below the bottom edge.
-  HRGN region = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1,
-                                     rc.bottom - rc.top + kCornerRadius + 1, 2 * kCornerRadius,
-                                     2 * kCornerRadius);
+  // The ellipse of a corner is twice as wide as its radius.
+  const int radius = FSkin.Scale(FFrame->CornerRadius);
+  HRGN region = ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + radius + 1,
+                                     2 * radius, 2 * radius);
   // The system owns the region from here on.
   if (!::SetWindowRgn(FHandle, region, TRUE)) ::DeleteObject(region);
 }
@@ -270,25 +350,28 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
   if (FFrame) {
     const TControl& frame = *FFrame->fmBase;
     const TColorValue border = SkinColor(frame, "frame.border", frame.BorderColor());
+    auto S = [this](int v) { return FSkin.Scale(v); };
+    const int titleHeight = TitleBarPixels(), borderWidth = S(FFrame->FrameBorder);
+    const int cornerRadius = FFrame->CornerRadius;
     FillSolid(dc, client, SkinColor(frame, "frame.face", frame.Color()));
-    RECT title{0, 0, client.right, kTitleBarHeight};
+    RECT title{0, 0, client.right, titleHeight};
     FillGradient(dc, title, SkinColor(frame, "frame.titlebar.top", Lighter(border, 70)),
                  SkinColor(frame, "frame.titlebar.bottom", border));
     // A thin light line under the top edge gives the bar some depth.
-    const POINT shine[] = {{kCornerRadius / 2, 1}, {client.right - kCornerRadius / 2, 1}};
-    DrawLines(dc, shine, 2, 1, Lighter(border, 150));
-    RECT edge{0, kTitleBarHeight, kFrameBorder, client.bottom};
+    const POINT shine[] = {{S(cornerRadius / 2), S(1)}, {client.right - S(cornerRadius / 2), S(1)}};
+    DrawLines(dc, shine, 2, S(1), Lighter(border, 150));
+    RECT edge{0, titleHeight, borderWidth, client.bottom};
     FillSolid(dc, edge, border);
-    edge = RECT{client.right - kFrameBorder, kTitleBarHeight, client.right, client.bottom};
+    edge = RECT{client.right - borderWidth, titleHeight, client.right, client.bottom};
     FillSolid(dc, edge, border);
-    edge = RECT{0, client.bottom - kFrameBorder, client.right, client.bottom};
+    edge = RECT{0, client.bottom - borderWidth, client.right, client.bottom};
     FillSolid(dc, edge, border);
     // The caption.
     const std::wstring caption = Utf8ToWide(frame.Text());
     HGDIOBJ oldFont = ::SelectObject(dc, FSkin.Font(frame.Font()));
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, ColorRefOf(SkinColor(frame, "frame.caption.text", frame.Font().Color)));
-    RECT text{8, 0, FFrame->ShowFrameButtons ? MinimizeSpot().left - 4 : client.right - 8, kTitleBarHeight};
+    RECT text{S(8), 0, FFrame->ShowFrameButtons ? MinimizeSpot().left - S(4) : client.right - S(8), titleHeight};
     ::DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &text,
                 DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     ::SelectObject(dc, oldFont);
@@ -300,17 +383,17 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
         TColorValue face = SkinColor(frame, "frame.button.face", Lighter(border, 40));
         if (hot) face = which == 2 ? MakeColor(212, 64, 52) : SkinColor(frame, "frame.button.hot", Lighter(border, 100));
         if (pressed) face = which == 2 ? MakeColor(170, 40, 32) : border;
-        DrawShape(dc, TShape::RoundRect, spot, Lighter(border, 160), face, 5);
+        DrawShape(dc, TShape::RoundRect, spot, Lighter(border, 160), face, S(5), S(1));
         const TColorValue glyph = SkinColor(frame, "frame.button.glyph", clWhite);
         const int cx = (spot.left + spot.right) / 2, cy = (spot.top + spot.bottom) / 2;
         if (which == 1) {
-          const POINT bar[] = {{cx - 5, cy + 4}, {cx + 5, cy + 4}};
-          DrawLines(dc, bar, 2, 2, glyph);
+          const POINT bar[] = {{cx - S(5), cy + S(4)}, {cx + S(5), cy + S(4)}};
+          DrawLines(dc, bar, 2, S(2), glyph);
         } else {
-          const POINT down[] = {{cx - 4, cy - 4}, {cx + 5, cy + 5}};
-          const POINT up[] = {{cx + 4, cy - 4}, {cx - 5, cy + 5}};
-          DrawLines(dc, down, 2, 2, glyph);
-          DrawLines(dc, up, 2, 2, glyph);
+          const POINT down[] = {{cx - S(4), cy - S(4)}, {cx + S(5), cy + S(5)}};
+          const POINT up[] = {{cx + S(4), cy - S(4)}, {cx - S(5), cy + S(5)}};
+          DrawLines(dc, down, 2, S(2), glyph);
+          DrawLines(dc, up, 2, S(2), glyph);
         }
       }
     }
@@ -320,8 +403,9 @@ void TWinForm::PaintForm(HDC dc, const RECT& client) {
   // Pictures directly on the form are part of its background.
   for (auto& child : FRoot.Children()) {
     if (child->Kind() != TControlKind::Image || !child->Visible() || child->Picture() == 0) continue;
-    const TBounds& b = child->Bounds();
-    DrawPicture(dc, FSkin, child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height});
+    const TBounds b = ScaledBounds(*child, Dpi());
+    DrawPicture(dc, FSkin, child->Picture(), RECT{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height},
+                false, PictureFillsBox(*child));
   }
 }
 
@@ -381,12 +465,27 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_SIZE:
       UpdateRegion();
       break;
+    case WM_GETDPISCALEDSIZE: {
+      // The size at the new density comes from the design, so that moving to another monitor
+      // and back gives the very same window.
+      const TBounds size = ScaledWindowSize(FRoot, static_cast<int>(LOWORD(wp)));
+      auto* out = reinterpret_cast<SIZE*>(lp);
+      out->cx = size.Width;
+      out->cy = size.Height;
+      return TRUE;
+    }
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lp);
+      const POINT corner{suggested->left, suggested->top};
+      ApplyDpi(static_cast<int>(LOWORD(wp)), &corner);
+      return 0;
+    }
     case WM_NCHITTEST: {
       const LRESULT hit = ::DefWindowProcW(hwnd, msg, wp, lp);
       if (hit != HTCLIENT || !FFrame) return hit;
       POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
       ::ScreenToClient(hwnd, &pt);
-      if (pt.y >= kTitleBarHeight) return HTCLIENT;
+      if (pt.y >= TitleBarPixels()) return HTCLIENT;
       if (FFrame->ShowFrameButtons) {
         const RECT close = CloseSpot(), minimize = MinimizeSpot();
         if (::PtInRect(&close, pt) || ::PtInRect(&minimize, pt)) return HTCLIENT;
@@ -402,7 +501,7 @@ LRESULT TWinForm::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       const int over = ::PtInRect(&close, pt) ? 2 : ::PtInRect(&minimize, pt) ? 1 : 0;
       if (over != FHotButton) {
         FHotButton = over;
-        RECT title{0, 0, FRoot.Bounds().Width, kTitleBarHeight};
+        RECT title{0, 0, FSkin.Scale(FRoot.Bounds().Width), TitleBarPixels()};
         ::InvalidateRect(hwnd, &title, FALSE);
         if (over) {
           TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};

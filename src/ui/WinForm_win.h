@@ -17,7 +17,9 @@ class TWinForm {
  public:
   // Makes the window of root (its window class is root's name) owned by owner; frame names
   // the base window whose frame it draws, none for a plain borderless window. The window is
-  // centred on the screen and stays hidden until shown.
+  // centred on the owner's monitor (without owner: the primary one) with its top-left corner
+  // inside the monitor's work area, scaled to that monitor's pixel density, and stays hidden
+  // until shown.
   TWinForm(TControl& root, TfmBaseUI* frame, HWND owner);
   ~TWinForm();
   TWinForm(const TWinForm&) = delete;
@@ -43,6 +45,14 @@ class TWinForm {
   HWND Handle() const noexcept { return FHandle; }
   TControl& Root() const noexcept { return FRoot; }
   TSkinCache& Skin() noexcept { return FSkin; }
+  // The pixel density the window is laid out for.
+  int Dpi() const noexcept { return FSkin.Dpi(); }
+  // Whether the controls are being laid out for a new density (they do not paint meanwhile).
+  bool Relayout() const noexcept { return FRelayout; }
+  // Lays the window out for dpi: its size from the design, every control's font and place,
+  // then one repaint; the window's top-left corner goes to where (screen pixels, or the
+  // current corner when null).
+  void ApplyDpi(int dpi, const POINT* where);
   // The window of a model control, or null.
   HWND WindowOf(const TControl& model) const;
   // Result the modal showing ends with; 0 while it runs.
@@ -53,6 +63,8 @@ class TWinForm {
   std::function<void(const MSG& msg)> OnKey;
   // Runs when the window is activated.
   std::function<void()> OnActivate;
+  // Runs when the window has been laid out for a new pixel density, before it repaints.
+  std::function<void()> OnDpiChanged;
   // Runs as the window closes, before it is destroyed.
   std::function<void()> OnClose;
 
@@ -67,10 +79,14 @@ class TWinForm {
   HWND FHandle = nullptr;
 
  private:
-  void Realize(TControl& model, HWND parent, POINT offset);
+  void Realize(TControl& model, HWND parent);
   TWinControl* ById(int id) const;
   RECT CloseSpot() const;
   RECT MinimizeSpot() const;
+  // Height of the frame's title bar in pixels.
+  int TitleBarPixels() const;
+  // A design rectangle of the form's client area in pixels.
+  RECT Scaled(int left, int top, int right, int bottom) const;
   void UpdateRegion();
   void PressFrameButton(int which);
   // The first control in creation order that takes the focus, or null.
@@ -85,6 +101,7 @@ class TWinForm {
   std::vector<std::unique_ptr<TWinControl>> FControls;
   int FNextId = 1000;
   bool FModal = false;
+  bool FRelayout = false;  // controls are being laid out anew: no painting yet
   int FHotButton = 0;      // 1 minimize, 2 close
   int FPressedButton = 0;
   HWND FLastFocus = nullptr;
@@ -101,3 +118,6 @@ bool PreTranslateFormMessage(MSG& msg);
 void EnsureThemeLoader();
 // The skinned form whose window is hwnd or contains it, or null.
 TWinForm* FormOfWindow(HWND hwnd);
+// The pixel density of the monitor window is on, or of the primary monitor when window is
+// null; the system's density where the system cannot tell per monitor.
+int DpiOfWindowMonitor(HWND window);

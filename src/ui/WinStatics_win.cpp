@@ -39,16 +39,17 @@ void PaintGroupBox(TWinControl& c, HDC dc, const RECT& rc) {
   const TColorValue border = m.BorderColor() != clNone ? m.BorderColor()
                                                        : SkinColor(m, "group.border", MakeColor(127, 168, 172));
   const TColorValue face = m.Color() != clNone ? m.Color() : SkinColor(m, "group.face", clWhite);
-  DrawShape(dc, TShape::RoundRect, RECT{rc.left, rc.top + half, rc.right, rc.bottom}, border, face, 7);
+  DrawShape(dc, TShape::RoundRect, RECT{rc.left, rc.top + half, rc.right, rc.bottom}, border, face, c.S(7),
+            c.S(1));
   if (!text.empty()) {
-    RECT caption{rc.left + 8, rc.top, rc.left + 8 + extent.cx + 8, rc.top + extent.cy};
+    RECT caption{rc.left + c.S(8), rc.top, rc.left + c.S(8) + extent.cx + c.S(8), rc.top + extent.cy};
     FillSolid(dc, caption, face);
     ::SetBkMode(dc, TRANSPARENT);
     const TColorValue color = m.Font().Color;
     ::SetTextColor(dc, ColorRefOf(::IsWindowEnabled(c.Handle()) || m.Kind() != TControlKind::RadioGroup
                                ? color
                                : MakeColor(128, 128, 128)));
-    ::InflateRect(&caption, -4, 0);
+    ::InflateRect(&caption, -c.S(4), 0);
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &caption,
                 DT_LEFT | DT_SINGLELINE | DT_NOPREFIX);
   }
@@ -64,7 +65,7 @@ void PaintProgressBar(TWinControl& c, HDC dc, const RECT& rc) {
                                                        : SkinColor(m, "progress.border", MakeColor(25, 60, 60));
   FillSolid(dc, rc, border);
   RECT inner = rc;
-  ::InflateRect(&inner, -1, -1);
+  ::InflateRect(&inner, -c.S(1), -c.S(1));
   FillSolid(dc, inner, SkinColor(m, "progress.track", MakeColor(236, 241, 241)));
   if (high > low && pos > low) {
     RECT bar = inner;

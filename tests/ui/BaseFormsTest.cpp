@@ -146,6 +146,28 @@ TEST(BaseWindows, CreationThemesCaptionsAndSizes) {
   EXPECT_EQ(dialog.Form.Text(), "Quor eBrisko Management");
 }
 
+TEST(BaseWindows, TheThemesFrameSizesPlaceTheBody) {
+  auto theme = std::make_shared<TTheme>();
+  theme->SetMetric(TThemeMetric::FrameBorderWidth, 5);
+  theme->SetMetric(TThemeMetric::FrameTitlebarHeight, 30);
+  theme->SetMetric(TThemeMetric::FrameMenubarHeight, 24);
+  theme->SetMetric(TThemeMetric::FrameRadius, 8);
+  SetThemeLoader([&](const std::string&) { return theme; });
+  TTestDialog dialog;
+  dialog.FormCreate();
+  SetThemeLoader({});
+  EXPECT_EQ(dialog.PanelBody->Bounds(), (TBounds{5, 30, 342, 244}));
+  EXPECT_EQ(dialog.ClientHeight, 244 + 24);
+  EXPECT_EQ(dialog.Form.Bounds().Width, 342 + 2 * 5);
+  EXPECT_EQ(dialog.Form.Bounds().Height, 244 + 30 + 5);
+  EXPECT_EQ(dialog.CornerRadius, 8);
+  // Without a theme file the built-in frame: border 3, title bar 26.
+  TTestDialog plain;
+  plain.FormCreate();
+  EXPECT_EQ(plain.PanelBody->Bounds(), (TBounds{3, 26, 342, 244}));
+  EXPECT_EQ(plain.Form.Bounds().Height, 244 + 26 + 3);
+}
+
 TEST(BaseWindows, BannerButtonsFollowTheRightEdgeAndTheHintComesFromTheTable) {
   TfmBaseForm form("TTestForm", "The Base Form");
   form.FormCreate();
