@@ -1,6 +1,7 @@
 #include "app/PerformanceMain_win.h"
 
 #include "app/AppIdentity.h"
+#include "app/StartupTrace_win.h"
 #include "common/GenericNetAPI.h"
 #include "common/GenericAPI.h"
 #include "common/MessagePump_win.h"
@@ -124,13 +125,16 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 4) > 0 && separator[0] < 128)
     p.DecimalSeparator = static_cast<char>(separator[0]);
   FModel = std::make_unique<TfmPerformance>(std::move(p));
+  StartupMark("window model");
   try {
     FModel->FormCreate();
   } catch (const std::exception& e) {
     // The window opens without the steps after the failed one.
     if (gTopLevelErrorHandler) gTopLevelErrorHandler(e);
   }
+  StartupMark("window state and first service answer");
   FWindow = std::make_unique<TWinForm>(FModel->Form, FModel.get(), appWindow);
+  StartupMark("windows created");
   FWindow->OnMessage = [this](UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
     return OnMessage(msg, wp, lp, handled);
   };
