@@ -375,62 +375,67 @@ int main(int argc, char** argv) {
   const std::wstring trace = TracePath();
   ::SetEnvironmentVariableW(L"QB_STARTUP_TRACE", trace.c_str());
 
-  std::vector<double> bareTimes;
+  TProgram bareWindowRun;
+  bareWindowRun.Label = "bare window";
+  bareWindowRun.Exe = bare;
+  // One start to first figures, with the marks of the start-up steps; false after 60 s.
+  auto measure = [&](TProgram& program, const wchar_t* cls) {
+    ::DeleteFileW(trace.c_str());
+    TScopedHandle p;
+    uint64_t started = 0;
+    const double a = TimeToFigures(program.Exe, cls, p, &started);
+    const uint64_t seen = Now100ns();
+    const std::vector<TMark> marks = a < 0 ? std::vector<TMark>{} : ReadTrace(trace);
+    CloseProgram(p, program.Exe, cls);
+    if (a < 0) return false;
+    program.Times.push_back(a);
+    std::printf(", %s %.0f ms", program.Label.c_str(), a);
+    // Each step's time is counted from the end of the step before; the first from the moment
+    // just before the process was created.
+    uint64_t before = started;
+    auto add = [&](const std::string& step, uint64_t at) {
+      if (std::find(program.Order.begin(), program.Order.end(), step) == program.Order.end())
+        program.Order.push_back(step);
+      program.Steps[step].push_back(at >= before ? (at - before) / 10000.0 : 0.0);
+      before = at;
+    };
+    for (const TMark& m : marks) {
+      if (m.Step == "process created") continue;  // the system's own figure: coarse under Wine
+      add(m.Step == "runtime start" ? "process start to the program's runtime (loader, DLLs)" : m.Step, m.Time);
+    }
+    if (!marks.empty()) add("message loop: figures seen from outside", seen);
+    return true;
+  };
   for (int i = 0; i < runs; ++i) {
     // Alternating, so all see the same machine.
-    TScopedHandle p;
-    const double b = TimeToFigures(bare, L"TBareWindow", p);
-    CloseProgram(p, bare, L"TBareWindow");
-    if (b < 0) {
-      std::printf("run %d: the bare window did not show its figures within 60 s\n", i + 1);
+    std::printf("run %d", i + 1);
+    if (!measure(bareWindowRun, L"TBareWindow")) {
+      std::printf("\nrun %d: the bare window did not show its figures within 60 s\n", i + 1);
       return 1;
     }
-    bareTimes.push_back(b);
-    std::printf("run %d: bare window %.0f ms", i + 1, b);
-    for (TProgram& program : programs) {
-      ::DeleteFileW(trace.c_str());
-      uint64_t started = 0;
-      const double a = TimeToFigures(program.Exe, L"TfmPerformance", p, &started);
-      const uint64_t seen = Now100ns();
-      const std::vector<TMark> marks = a < 0 ? std::vector<TMark>{} : ReadTrace(trace);
-      CloseProgram(p, program.Exe, L"TfmPerformance");
-      if (a < 0) {
+    for (TProgram& program : programs)
+      if (!measure(program, L"TfmPerformance")) {
         std::printf("\nrun %d: %s did not show its figures within 60 s\n", i + 1, program.Label.c_str());
         return 1;
       }
-      program.Times.push_back(a);
-      std::printf(", %s %.0f ms", program.Label.c_str(), a);
-      // Each step's time is counted from the end of the step before; the first from the moment
-      // just before the process was created.
-      uint64_t before = started;
-      auto add = [&](const std::string& step, uint64_t at) {
-        if (std::find(program.Order.begin(), program.Order.end(), step) == program.Order.end())
-          program.Order.push_back(step);
-        program.Steps[step].push_back(at >= before ? (at - before) / 10000.0 : 0.0);
-        before = at;
-      };
-      for (const TMark& m : marks) {
-        if (m.Step == "process created") continue;  // the system's own figure: coarse under Wine
-        add(m.Step == "main entry" ? "process start to main entry (loader, runtime)" : m.Step, m.Time);
-      }
-      if (!marks.empty()) add("message loop: figures seen from outside", seen);
-    }
     std::printf("\n");
     std::fflush(stdout);
   }
   ::SetEnvironmentVariableW(L"QB_STARTUP_TRACE", nullptr);
 
-  const double mb = Median(bareTimes);
+  const double mb = Median(bareWindowRun.Times);
   for (const TProgram& program : programs) {
     const double ma = Median(program.Times);
     std::printf("start to first figures, median of %d: program %.1f ms (%s), bare window %.1f ms, ratio %.2f\n",
                 runs, ma, program.Label.c_str(), mb, mb > 0 ? ma / mb : 0.0);
   }
+  programs.insert(programs.begin(), bareWindowRun);
   for (const TProgram& program : programs) {
     std::printf("where the time goes (%s), median ms of each step:\n", program.Label.c_str());
     for (const std::string& step : program.Order)
       std::printf("  %8.1f  %s\n", Median(program.Steps.at(step)), step.c_str());
   }
+  programs.erase(programs.begin());
   std::fflush(stdout);
 
   // Footprints after settling: the bare floors and the service first, then each program.

@@ -39,6 +39,9 @@ uint64_t Now() noexcept {
 
 }  // namespace
 
+// The program's own code starts here, before any other static initialization of the program.
+__attribute__((constructor(101))) static void MarkRuntimeStart() { StartupMark("runtime start"); }
+
 void StartupMark(const char* step) noexcept {
   if (gWritten || gCount == kMaxMarks) return;
   for (int i = 0; i < gCount; ++i)

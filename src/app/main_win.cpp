@@ -28,9 +28,24 @@ void ShowTopLevelError(const std::exception& error) {
                 Utf8ToWide(kAppTitle).c_str(), MB_ICONERROR | MB_OK);
 }
 
+// A list whose initializations each leave a start-up mark named after their module.
+class TMarkedModuleList {
+ public:
+  void Add(const char* name, TModuleList::TStep initialize, TModuleList::TStep finalize = {}) {
+    FList.Add(name, [name, initialize = std::move(initialize)] {
+      initialize();
+      StartupMark(name);
+    }, std::move(finalize));
+  }
+  TModuleList Take() { return std::move(FList); }
+
+ private:
+  TModuleList FList;
+};
+
 // Every process-wide object, in the order in which it comes into being; they go in reverse.
 TModuleList ProcessModules() {
-  TModuleList modules;
+  TMarkedModuleList modules;
   modules.Add("application object", InitializeApplicationModule, FinalizeApplicationModule);
   modules.Add("shell folders", InitializeShellModule, FinalizeShellModule);
   modules.Add("program folder and version", InitializeSettingsModule, FinalizeSettingsModule);
@@ -52,12 +67,8 @@ TModuleList ProcessModules() {
     });
   }, FinalizeServiceModule);
   modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
-  modules.Add("help control and diagnostics", [] {
-    StartupMark("modules before the help control");
-    InitializeHelpModule();
-    StartupMark("help control and diagnostics");
-  }, FinalizeHelpModule);
-  return modules;
+  modules.Add("help control and diagnostics", InitializeHelpModule, FinalizeHelpModule);
+  return modules.Take();
 }
 
 int MainRoutine() {
