@@ -112,7 +112,10 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   // The figures of the passes started during creation wait until the window exists.
   p.StartCountPass = [this](TCountSink onFigure) {
     FOnFigure = std::move(onFigure);
-    StartCountThread(FMailbox);
+    if (FPainted)
+      StartCountThread(FMailbox);
+    else
+      ++FPendingCountPasses;
   };
   p.ClearInternetCache = [] { ::ClearInternetCache(); };
   p.ClearCookies = [] { ClearSpecialFolder(CSIDL_COOKIES); };
@@ -153,7 +156,12 @@ TPerformanceWindow::~TPerformanceWindow() {
 }
 
 void TPerformanceWindow::Show() {
-  if (FWindow) FWindow->Show();
+  if (FWindow) {
+    FWindow->Show();
+    if (HWND hwnd = Handle()) ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  }
+  FPainted = true;
+  for (; FPendingCountPasses > 0; --FPendingCountPasses) StartCountThread(FMailbox);
 }
 
 LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
