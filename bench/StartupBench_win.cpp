@@ -286,6 +286,16 @@ TServiceProcess ServiceProcess(const wchar_t* name) {
                              sizeof status, &needed) &&
       status.dwCurrentState == SERVICE_RUNNING)
     result.Pid = status.dwProcessId;
+  // The program that runs, which need not be the one configured now.
+  if (result.Pid) {
+    TScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, result.Pid));
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (process && ::QueryFullProcessImageNameW(process.get(), 0, image, &size)) {
+      result.Path.assign(image, size);
+      return result;
+    }
+  }
   std::vector<BYTE> buffer(8192);
   if (::QueryServiceConfigW(svc.get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()),
                             static_cast<DWORD>(buffer.size()), &needed)) {
