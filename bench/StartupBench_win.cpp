@@ -103,18 +103,22 @@ bool FiguresShown(DWORD pid, const wchar_t* cls) {
     return TRUE;
   }, reinterpret_cast<LPARAM>(&f));
   if (!f.Found) return false;
-  bool shown = false;
+  // The texts are read as the system keeps them, without a message per window: the probe's
+  // own cost must not grow with the number of windows it looks through.
+  HWND label = nullptr;
   ::EnumChildWindows(f.Found, [](HWND c, LPARAM p) -> BOOL {
     wchar_t text[128] = {};
-    ::SendMessageW(c, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text));
+    ::InternalGetWindowText(c, text, 128);
     // The design text "Used: 94 MB" is not a figure yet.
     if (wcsncmp(text, L"Used: ", 6) == 0 && wcscmp(text, L"Used: 94 MB") != 0) {
-      *reinterpret_cast<bool*>(p) = true;
+      *reinterpret_cast<HWND*>(p) = c;
       return FALSE;
     }
     return TRUE;
-  }, reinterpret_cast<LPARAM>(&shown));
-  return shown;
+  }, reinterpret_cast<LPARAM>(&label));
+  // Shown once the window's thread answers: the programs paint before their message loop runs.
+  DWORD_PTR answer = 0;
+  return label && ::SendMessageTimeoutW(label, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer) != 0;
 }
 
 // Milliseconds from the start of exe to its first figures, or -1 after 60 s; startedAt gets
