@@ -3,7 +3,8 @@
 #   build/native  the portable core and its tests, with AddressSanitizer and UBSan
 #   build/cross   every program and test for 64-bit Windows (MinGW-w64), run under Wine
 # Usage: build.sh [cross|run]   (cross: the Windows tree only; run: only what the Run command
-# needs of it: the programs, the language packs and the helper that waits for the window)
+# needs of it: the program folder as the setup installs it, build/cross/ship, with the programs
+# stripped and their debug information in ship/.debug, and the helper that waits for the window)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -15,8 +16,8 @@ fi
 cmake -G Ninja -S "$root" -B "$root/build/cross" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 if [ "${1:-}" = run ]; then
-  cmake --build "$root/build/cross" -j "$jobs" --target eBrisko KLService ServiceControl \
-    language_packs qb_wait_window qb_desktop_keeper
+  cmake --build "$root/build/cross" -j "$jobs" --target shipped_programs qb_wait_window \
+    qb_desktop_keeper
 else
   cmake --build "$root/build/cross" -j "$jobs"
 fi

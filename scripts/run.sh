@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Windows programs and runs "Quor eBrisko Management" under Wine, in the build
-# tree's own prefix: the registry defaults written, the service installed and running.
+# tree's own prefix: the registry defaults written, the service installed and running. It runs
+# the programs as the setup installs them (build/cross/ship: stripped, their debug information
+# in ship/.debug beside them).
 # With a display the program runs until its window is closed; without one it runs on Xvfb,
 # waits (bounded) for the main window, saves a screenshot of it to build/screenshot.png and
 # closes the program again. Exits non-zero with a message when the program does not come up.
@@ -10,6 +12,7 @@ headless=1
 [ -n "${DISPLAY:-}" ] && headless=0
 "$root/scripts/build.sh" run
 bin="$root/build/cross/bin"
+ship="$root/build/cross/ship"
 source "$root/scripts/wine-env.sh"
 [ "$headless" = 0 ] && export QB_KEEP_DISPLAY=1
 qb_wine_env "$root/build/cross"
@@ -29,21 +32,21 @@ version=$(sed -n 's/^project(eBrisko VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLis
 reg_default 'HKLM\Software\Quor\eBrisko' Version "$version"
 
 # The companion service, installed in the prefix's service manager and started.
-quiet wine "$bin/KLService.exe" --install || true
+quiet wine "$ship/KLService.exe" --install || true
 quiet wine sc start KLService || true
 
 if [ "$headless" = 0 ]; then
-  wine "$bin/eBrisko.exe" "$@"
+  wine "$ship/eBrisko.exe" "$@"
   exit 0
 fi
 
 shot="$root/build/screenshot.png"
 rect="$QB_WINE_DIR/tmp/main-window.rect"
 rm -f "$shot" "$rect"
-wine "$bin/eBrisko.exe" "$@" </dev/null >/dev/null 2>&1 &
+wine "$ship/eBrisko.exe" "$@" </dev/null >/dev/null 2>&1 &
 app=$!
 stop_app() {
-  quiet wine "$bin/eBrisko.exe" exit || true
+  quiet wine "$ship/eBrisko.exe" exit || true
   for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$app" 2>/dev/null; then
     echo "run: the program did not close on \"exit\"; ending it" >&2

@@ -4,6 +4,7 @@
 #include "app/SpeedHelper_win.h"
 #include "common/Elevation.h"
 #include "common/Settings.h"
+#include "app/StartupTrace_win.h"
 #include "common/GenericNetAPI.h"
 #include "common/CleanupAPI_win.h"
 #include "common/GenericAPI.h"
@@ -120,7 +121,10 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   // The figures of the passes started during creation wait until the window exists.
   p.StartCountPass = [this](TCountSink onFigure) {
     FOnFigure = std::move(onFigure);
-    StartCountThread(FMailbox);
+    if (FPainted)
+      StartCountThread(FMailbox);
+    else
+      ++FPendingCountPasses;
   };
   p.ClearInternetCache = [] { ::ClearInternetCache(); };
   p.ClearCookies = [] { ClearSpecialFolder(CSIDL_COOKIES); };
@@ -148,13 +152,16 @@ TPerformanceWindow::TPerformanceWindow(HWND appWindow) : FAppWindow(appWindow) {
   if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, 16) > 0 && separator[0] != L'\0')
     p.DecimalSeparator = WideToUtf8(separator);
   FModel = std::make_unique<TfmPerformance>(std::move(p));
+  StartupMark("window model");
   try {
     FModel->FormCreate();
   } catch (const std::exception& e) {
     // The window opens without the steps after the failed one.
     if (gTopLevelErrorHandler) gTopLevelErrorHandler(e);
   }
+  StartupMark("window state and first service answer");
   FWindow = std::make_unique<TWinForm>(FModel->Form, FModel.get(), appWindow);
+  StartupMark("windows created");
   FWindow->OnMessage = [this](UINT msg, WPARAM wp, LPARAM lp, bool& handled) {
     return OnMessage(msg, wp, lp, handled);
   };
@@ -175,7 +182,12 @@ TPerformanceWindow::~TPerformanceWindow() {
 }
 
 void TPerformanceWindow::Show() {
-  if (FWindow) FWindow->Show();
+  if (FWindow) {
+    FWindow->Show();
+    if (HWND hwnd = Handle()) ::RedrawWindow(hwnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  }
+  FPainted = true;
+  for (; FPendingCountPasses > 0; --FPendingCountPasses) StartCountThread(FMailbox);
 }
 
 LRESULT TPerformanceWindow::OnMessage(UINT msg, WPARAM wp, LPARAM lp, bool& handled) {

@@ -49,7 +49,8 @@ class TPerformanceWindow {
   TPerformanceWindow(const TPerformanceWindow&) = delete;
   TPerformanceWindow& operator=(const TPerformanceWindow&) = delete;
 
-  // Shows the window and makes it the active one.
+  // Shows the window, makes it the active one and paints it at once; the count passes asked
+  // for while the window was being made start after that first paint.
   void Show();
   // The window, or null when it could not be created.
   HWND Handle() const noexcept { return FWindow ? FWindow->Handle() : nullptr; }
@@ -66,6 +67,10 @@ class TPerformanceWindow {
   std::unique_ptr<TfmPerformance> FModel;
   std::unique_ptr<TWinForm> FWindow;
   bool FBusy = false;
+  // Count passes asked for before the first paint: measuring competes with making and painting
+  // the window for the processor and the system, so they wait for it.
+  int FPendingCountPasses = 0;
+  bool FPainted = false;
 };
 
 // Reads the physical memory status with its 64-bit byte counts; false when it fails.

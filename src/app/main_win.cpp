@@ -5,6 +5,7 @@
 #include "app/ModuleList.h"
 #include "app/PerformanceMain_win.h"
 #include "app/SingleInstance_win.h"
+#include "app/StartupTrace_win.h"
 #include "common/GenericAPI.h"
 #include "common/GenericNetAPI.h"
 #include "common/GenericShellAPI.h"
@@ -34,9 +35,24 @@ void ShowTopLevelError(const std::exception& error) {
                 Utf8ToWide(kAppTitle).c_str(), MB_ICONERROR | MB_OK);
 }
 
+// A list whose initializations each leave a start-up mark named after their module.
+class TMarkedModuleList {
+ public:
+  void Add(const char* name, TModuleList::TStep initialize, TModuleList::TStep finalize = {}) {
+    FList.Add(name, [name, initialize = std::move(initialize)] {
+      initialize();
+      StartupMark(name);
+    }, std::move(finalize));
+  }
+  TModuleList Take() { return std::move(FList); }
+
+ private:
+  TModuleList FList;
+};
+
 // Every process-wide object, in the order in which it comes into being; they go in reverse.
 TModuleList ProcessModules() {
-  TModuleList modules;
+  TMarkedModuleList modules;
   modules.Add("application object", InitializeApplicationModule, FinalizeApplicationModule);
   modules.Add("shell folders", InitializeShellModule, FinalizeShellModule);
   modules.Add("program folder and version", InitializeSettingsModule, FinalizeSettingsModule);
@@ -59,7 +75,7 @@ TModuleList ProcessModules() {
   }, FinalizeServiceModule);
   modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
   modules.Add("help control and diagnostics", InitializeHelpModule, FinalizeHelpModule);
-  return modules;
+  return modules.Take();
 }
 
 int MainRoutine() {
@@ -71,6 +87,7 @@ int MainRoutine() {
   app.Initialize();
   // 4. From here on a later start finds this instance by its application window.
   app.SetTitle(kAppTitle);
+  StartupMark("single instance, COM, title");
   // 5. The language-pack folder and the work folder below the user's application data.
   CreateLocalization(GetAppDir() + "Resources",
                      GetUserAppDataDir().empty() ? std::string()
@@ -78,9 +95,11 @@ int MainRoutine() {
   // 6, 7. The pack of the product family's language, English when none is set.
   const std::string language = ReadSetting("Language", false, kProductFamilyKey);
   gLocalization->SetLanguage((language.empty() ? std::string("English") : language) + "_eBrisko");
+  StartupMark("language pack");
   // 8. No service, no main window: the lost-service message has been shown already.
   const std::shared_ptr<IServiceLink> service = ConnectService(gIsAdmin());
   if (!service) return 0;
+  StartupMark("service connection");
   // A service that goes away is reported within a second, not at the next request: the
   // check only polls the connection and sends nothing.
   app.SetPeriodicCheck(1000, [] {
@@ -89,13 +108,16 @@ int MainRoutine() {
   // 9. The main window and the message loop.
   TPerformanceWindow mainWindow(app.Handle());
   app.SetMainWindow(mainWindow.Handle());
-  mainWindow.Show();
+  mainWindow.Show();  // painted at once, before the loop's first message
+  StartupMark("first paint");
+  WriteStartupTrace();
   return app.Run();
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  StartupMark("main entry");
   gTopLevelErrorHandler = &ShowTopLevelError;
   TModuleList modules = ProcessModules();
   modules.InitializeAll([](const std::string& module, const std::string& error) {

@@ -1,5 +1,5 @@
-// The HTML Help control: found through its COM registration, loaded once at start-up and
-// released at exit (portable lookup; loading in the Windows build).
+// The HTML Help control: found through its COM registration, loaded once by the first help
+// request and released at exit (portable lookup; loading in the Windows build).
 #pragma once
 
 #include <functional>
@@ -20,16 +20,16 @@ std::string FindHelpControl(IRawRegistry& reg,
 
 // The same on the machine's registry and disk (Windows build).
 std::string FindHelpControl();
-// Loads the registered control and resolves its entry point, once; does nothing when it is
-// missing or cannot be loaded (Windows build).
+// Loads the registered control and resolves its entry point, once: a control that is missing
+// or cannot be loaded is not tried again until UnloadHelpControl (Windows build).
 void LoadHelpControl();
 // Closes every viewer window the control opened, then releases it (Windows build).
 void UnloadHelpControl();
 // Whether the control is loaded with its entry point (Windows build).
 bool HelpControlLoaded();
 
-// The help modules' slot in the module list: loads the control, then reads the diagnostics
-// and writes the debug log's header (Windows build).
+// The help modules' slot in the module list: reads the diagnostics and writes the debug log's
+// header; the control is loaded by the first help request (Windows build).
 void InitializeHelpModule();
 // Clears the diagnostics, then releases the control (Windows build).
 void FinalizeHelpModule();

@@ -20,6 +20,8 @@ THtmlHelpA gHtmlHelpA = nullptr;
 // Takes the paths that the ANSI code page cannot spell (a user name in another script).
 THtmlHelpW gHtmlHelpW = nullptr;
 bool gViewerOpened = false;
+// The control is looked for once; a control that is missing or fails to load is not tried again.
+bool gLoadTried = false;
 
 bool FileExistsW(const std::string& path) {
   const DWORD attr = ::GetFileAttributesW(Utf8ToWide(path).c_str());
@@ -47,7 +49,8 @@ bool ToAnsiExactly(const std::wstring& wide, std::string& ansi) {
 std::string FindHelpControl() { return FindHelpControl(SystemRegistry(), FileExistsW); }
 
 void LoadHelpControl() {
-  if (gHelpControl) return;
+  if (gHelpControl || gLoadTried) return;
+  gLoadTried = true;
   const std::string path = FindHelpControl();
   if (path.empty() || !FileExistsW(path)) return;
   gHelpControl.reset(::LoadLibraryW(Utf8ToWide(path).c_str()));
@@ -65,12 +68,14 @@ void UnloadHelpControl() {
   gHtmlHelpA = nullptr;
   gHtmlHelpW = nullptr;
   gHelpControl.reset();
+  gLoadTried = false;
 }
 
 bool HelpControlLoaded() { return gHelpControl && gHtmlHelpA; }
 
 THtmlHelpCall HtmlHelpDisplayTopic(const std::string& path, HWND& window) {
   window = nullptr;
+  LoadHelpControl();
   if (!HelpControlLoaded()) return THtmlHelpCall::NotLoaded;
   const std::wstring wide = Utf8ToWide(path);
   std::string ansi;
@@ -88,7 +93,9 @@ THtmlHelpCall HtmlHelpDisplayTopic(const std::string& path, HWND& window) {
 }
 
 void InitializeHelpModule() {
-  LoadHelpControl();
+  // The control itself (and the libraries it pulls in) is loaded by the first help request:
+  // nobody sees the difference, and start-up does not wait for it. The diagnostics read its
+  // file and version here, as before.
   HelpFuncs().InitHelpDiagnostics();
 }
 

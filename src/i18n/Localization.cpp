@@ -85,7 +85,9 @@ void TFilePool::ExtractAll() {
     FCab.CABFile = pack;
     FCab.List();
     FCab.TargetPath = FPoolDir;
-    FCab.ExtractAll();  // a failed file is simply missing later
+    // The pool keeps what earlier starts unpacked: a pack whose every file is there as its
+    // extraction left it (size and stored date) is not written again.
+    if (!FCab.TargetHoldsListing()) FCab.ExtractAll();  // a failed file is simply missing later
     FExtracted = true;
   }
 }

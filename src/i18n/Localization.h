@@ -22,7 +22,8 @@ class TFilePool {
             const std::string& fallbackDir);
 
   // Unpacks every registered pack into the pool folder; a pack whose folder cannot be made
-  // is skipped and leaves the pool unextracted.
+  // is skipped and leaves the pool unextracted, and a pack whose files the pool already holds
+  // as its extraction left them is not written again.
   void ExtractAll();
   // Registers a further pack (unpacking it when the pool is unpacked already); true when it
   // was new and exists.

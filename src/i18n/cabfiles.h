@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A local date and time as a cabinet stores it (two-second steps).
@@ -71,6 +72,10 @@ class TCABFile {
   bool ExtractAll();
   // Extracts the one file whose stored name equals Name (letter case ignored); true on success.
   bool ExtractFile(const std::string& name);
+  // Whether every file of the last listing that extraction would write is already under
+  // TargetPath as extraction leaves it: a file of the same size whose last write is the stored
+  // date. False for an empty listing.
+  bool TargetHoldsListing() const;
   // One run in the current mode; 0 on success, -1 on failure. Nothing is reported: a missing
   // file, a missing decoder or a file that is not a cabinet just give -1.
   int Process();
@@ -87,6 +92,8 @@ class TCABFile {
   friend struct TCABCallbacks;
 
   TCABFileContents FContents;
+  // The packed DOS date and time of each listed file, as stored.
+  std::vector<std::pair<uint16_t, uint16_t>> FDosDates;
   TCABMode FMode = TCABMode::cmList;
   std::string FWanted;
 };

@@ -71,6 +71,19 @@ std::wstring FullPath(const std::wstring& path) {
   return out.empty() ? path : out;
 }
 
+// The UTC file time extraction gives a file of the stored local DOS date and time.
+bool StoredDateAsFileTime(uint16_t dosDate, uint16_t dosTime, FILETIME& utc) {
+  FILETIME local{};
+  return ::DosDateTimeToFileTime(dosDate, dosTime, &local) && ::LocalFileTimeToFileTime(&local, &utc);
+}
+
+// The decoder stays loaded once it was needed: loading it again for every run of a start-up
+// (list, list, extract) costs more than the run itself.
+HMODULE CabinetLibrary() {
+  static const TScopedModule library(::LoadLibraryW(L"cabinet.dll"));
+  return library.get();
+}
+
 template <class T>
 T Proc(HMODULE lib, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(lib, name)));
@@ -158,9 +171,11 @@ struct TCABCallbacks {
   static INT_PTR OnCopyFile(TCABFile& self, PFDINOTIFICATION pfdin) {
     const std::string name = (pfdin->attribs & _A_NAME_IS_UTF) ? std::string(pfdin->psz1)
                                                                : AnsiToUtf8(pfdin->psz1);
-    if (self.FMode == TCABFile::TCABMode::cmList)
+    if (self.FMode == TCABFile::TCABMode::cmList) {
       self.FContents.push_back(
           {name, static_cast<int32_t>(pfdin->cb), DecodeDosDateTime(pfdin->date, pfdin->time)});
+      self.FDosDates.push_back({pfdin->date, pfdin->time});
+    }
     // A name that would climb out of the target folder is skipped, never written.
     if (!self.Wants(name) || !IsSafeArchiveName(name)) return 0;
 
@@ -189,16 +204,15 @@ struct TCABCallbacks {
 
   static INT_PTR OnCloseFile(PFDINOTIFICATION pfdin) {
     TCabHandle* h = FromFdi(pfdin->hf);
-    FILETIME local{}, utc{};
-    if (::DosDateTimeToFileTime(pfdin->date, pfdin->time, &local) &&
-        ::LocalFileTimeToFileTime(&local, &utc))
-      ::SetFileTime(h->Handle, nullptr, nullptr, &utc);
+    FILETIME utc{};
+    if (StoredDateAsFileTime(pfdin->date, pfdin->time, utc)) ::SetFileTime(h->Handle, nullptr, nullptr, &utc);
     return Close(pfdin->hf) == 0 ? TRUE : FALSE;
   }
 };
 
 void TCABFile::List() {
   FContents.clear();
+  FDosDates.clear();
   FMode = TCABMode::cmList;
   Process();
 }
@@ -214,6 +228,23 @@ bool TCABFile::ExtractFile(const std::string& name) {
   return Process() == 0;
 }
 
+bool TCABFile::TargetHoldsListing() const {
+  if (FContents.empty() || FDosDates.size() != FContents.size()) return false;
+  for (size_t i = 0; i < FContents.size(); ++i) {
+    const TCABFileEntry& entry = FContents[i];
+    if (!IsSafeArchiveName(entry.Name)) continue;  // never written by an extraction either
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    FILETIME stored{};
+    if (!::GetFileAttributesExW(Utf8ToWide(TargetName(entry.Name)).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || data.nFileSizeHigh != 0 ||
+        data.nFileSizeLow != static_cast<DWORD>(entry.Size) ||
+        !StoredDateAsFileTime(FDosDates[i].first, FDosDates[i].second, stored) ||
+        ::CompareFileTime(&data.ftLastWriteTime, &stored) != 0)
+      return false;
+  }
+  return true;
+}
+
 int TCABFile::Process() {
   const std::wstring wcab = Utf8ToWide(CABFile);
   {
@@ -221,12 +252,12 @@ int TCABFile::Process() {
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!probe) return -1;
   }
-  TScopedModule lib(::LoadLibraryW(L"cabinet.dll"));
+  HMODULE lib = CabinetLibrary();
   if (!lib) return -1;
-  const auto create = Proc<decltype(&FDICreate)>(lib.get(), "FDICreate");
-  const auto isCabinet = Proc<decltype(&FDIIsCabinet)>(lib.get(), "FDIIsCabinet");
-  const auto copy = Proc<decltype(&FDICopy)>(lib.get(), "FDICopy");
-  const auto destroy = Proc<decltype(&FDIDestroy)>(lib.get(), "FDIDestroy");
+  const auto create = Proc<decltype(&FDICreate)>(lib, "FDICreate");
+  const auto isCabinet = Proc<decltype(&FDIIsCabinet)>(lib, "FDIIsCabinet");
+  const auto copy = Proc<decltype(&FDICopy)>(lib, "FDICopy");
+  const auto destroy = Proc<decltype(&FDIDestroy)>(lib, "FDIDestroy");
   if (!create || !isCabinet || !copy || !destroy) return -1;
 
   ERF erf{};

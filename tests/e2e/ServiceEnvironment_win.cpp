@@ -27,6 +27,9 @@ unsigned long RunServiceProgram(const std::string& args) {
 class TServiceEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
+    // The prefix may run the service from another folder (the Run command installs the shipped
+    // programs): it is stopped, so the test's own service, with its log, is the one that runs.
+    StopTestService();
     ASSERT_EQ(RunServiceProgram("--install"), 0u) << "KLService.exe --install";
     ASSERT_TRUE(StartTestService());
   }

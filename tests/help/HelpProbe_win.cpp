@@ -57,6 +57,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   InitializeHelpModule();
+  // Start-up does not wait for the control: it comes with the first request.
+  const bool loadedAtStart = ::GetModuleHandleW(L"hhctrl.ocx") != nullptr;
   if (pack != "-") {
     const std::string work = ExtractFilePath(resultFile);
     gFilePool = std::make_unique<TFilePool>(pack, work, work);
@@ -66,7 +68,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   HWND viewer = OwnViewer();
   {
     std::ofstream out(std::filesystem::path(Utf8ToWide(resultFile)), std::ios::binary);
-    out << "result=" << result << "\nviewer=" << (viewer ? 1 : 0) << "\n";
+    out << "result=" << result << "\nviewer=" << (viewer ? 1 : 0)
+        << "\nloaded_at_start=" << (loadedAtStart ? 1 : 0) << "\n";
   }
   PumpFor(holdMs);
   if (!viewer) viewer = OwnViewer();

@@ -152,6 +152,8 @@ TEST(HelpWin, RequestOpensTheViewerOnThePacksHelpFile) {
     EXPECT_EQ(run.ExitCode, 0u) << pack.Language;
     EXPECT_EQ(run.Values["result"], "0");
     EXPECT_EQ(run.Values["viewer"], "1");
+    // The control is loaded by the request, not by the module's start.
+    EXPECT_EQ(run.Values["loaded_at_start"], "0");
     EXPECT_EQ(run.ViewerTitle, pack.Title);
     // The viewer read the compiled contents: every entry of the source is in its tree.
     EXPECT_EQ(run.TocEntries, TocEntriesOf(pack.Language));

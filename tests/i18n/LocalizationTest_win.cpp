@@ -5,8 +5,11 @@
 
 #include "support/TestFiles.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -174,6 +177,58 @@ TEST_F(Localization, UnmakeablePoolFolderExtractsOnDemandIntoTemp) {
   EXPECT_EQ(help, WideToUtf8(temp) + "EHELP_eBrisko.CHM");
   EXPECT_NE(::GetFileAttributesW(Utf8ToWide(help).c_str()), INVALID_FILE_ATTRIBUTES);
   ::DeleteFileW(Utf8ToWide(help).c_str());
+}
+
+// A later start finds the pool as an earlier one left it: a file that is there with the pack's
+// size and stored date is taken as it is; any other difference has the pack unpacked again.
+TEST_F(Localization, ALaterStartUnpacksOnlyAPoolThatDiffersFromThePack) {
+  const std::string table = FWorkUnix + "/__LanguageFiles/strtab1.ini";
+  auto content = [&] {
+    std::ifstream in(table, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  // Rewrites the table with text of the same length and puts its date back.
+  auto sameSizeAndDate = [&] {
+    const auto date = fs::last_write_time(table);
+    std::string text = content();
+    for (char& c : text)
+      if (c == 'e') c = 'E';
+    std::ofstream(table, std::ios::binary | std::ios::trunc) << text;
+    fs::last_write_time(table, date);
+  };
+  const struct {
+    const char* Case;
+    std::function<void()> Change;
+    bool Unpacked;
+  } cases[] = {
+      {"untouched", [] {}, false},
+      {"same size and date", sameSizeAndDate, false},
+      {"other size", [&] { std::ofstream(table, std::ios::app) << "; more\r\n"; }, true},
+      {"other date", [&] { fs::last_write_time(table, fs::last_write_time(table) + std::chrono::hours(3)); }, true},
+      {"missing", [&] { fs::remove(table); }, true},
+  };
+  // Each start in a process of its own: the module's globals begin empty.
+  auto restart = [] {
+    FinalizeLocalizationModule();
+    gStringTable = std::make_unique<TStringTable>([](std::string_view a) { return AnsiToUtf8(a); });
+  };
+  for (const auto& c : cases) {
+    restart();
+    fs::remove_all(FWorkUnix + "/__LanguageFiles");
+    Start("Two_eBrisko", WinPath(FWorkUnix));
+    const std::string packed = content();
+    ASSERT_FALSE(packed.empty()) << c.Case;
+    restart();
+
+    c.Change();
+    const std::string before = fs::exists(table) ? content() : std::string();
+    Start("Two_eBrisko", WinPath(FWorkUnix));
+    ASSERT_TRUE(gFilePool) << c.Case;
+    EXPECT_TRUE(gFilePool->Extracted()) << c.Case;
+    EXPECT_EQ(content(), c.Unpacked ? packed : before) << c.Case;
+    // Either way the tables are read from the pool.
+    EXPECT_EQ(gStringTable->GetText("Optimization", "Free"), "Verfuegbar") << c.Case;
+  }
 }
 
 }  // namespace
