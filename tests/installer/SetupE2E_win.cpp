@@ -242,8 +242,12 @@ TRegistryExport ExportRegistry() {
     const bool systems = upper.starts_with("HKEY_LOCAL_MACHINE\\SOFTWARE\\WINE") ||
                          upper.starts_with("HKEY_CURRENT_USER\\SOFTWARE\\WINE") ||
                          upper == "HKEY_LOCAL_MACHINE\\SYSTEM\\CURRENTCONTROLSET\\CONTROL\\SERVICECURRENT";
-    std::erase_if(it->second, [](const std::string& line) {
-      return line.starts_with("\"PendingFileRenameOperations\"=");
+    // Wine's shell records a known folder's default path the first time a program looks it up
+    // (the program's protected-folder table looks up the profiles' parent folder).
+    const bool shellDefaults = upper == "HKEY_LOCAL_MACHINE\\SOFTWARE\\MICROSOFT\\WINDOWS\\CURRENTVERSION";
+    std::erase_if(it->second, [&](const std::string& line) {
+      return line.starts_with("\"PendingFileRenameOperations\"=") ||
+             (shellDefaults && line.starts_with("\"Users\"="));
     });
     it = systems ? keys.erase(it) : std::next(it);
   }
