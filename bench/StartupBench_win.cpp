@@ -11,6 +11,7 @@
 // alternating with each other and with the bare window. Needs KLService installed and running
 // in the prefix (bash scripts/run.sh does it); installs, starts and removes the bare service
 // "QBBareService" itself.
+#include "app/StartupTrace_win.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinApi.h"
 #include "common/WinText_win.h"
@@ -60,18 +61,6 @@ std::wstring Lower(std::wstring s) {
   return s;
 }
 
-// System time in 100 ns units, the clock the program's start-up marks use.
-uint64_t Now100ns() {
-  using TPrecise = void(WINAPI*)(LPFILETIME);
-  static const TPrecise precise = reinterpret_cast<TPrecise>(reinterpret_cast<void*>(
-      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
-  FILETIME t{};
-  if (precise)
-    precise(&t);
-  else
-    ::GetSystemTimeAsFileTime(&t);
-  return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime;
-}
 
 TScopedHandle Start(const std::wstring& exe, const std::wstring& args = {}) {
   std::wstring cmd = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
@@ -128,7 +117,7 @@ bool FiguresShown(DWORD pid, const wchar_t* cls) {
 // the system time (100 ns units) just before the process was created.
 double TimeToFigures(const std::wstring& exe, const wchar_t* cls, TScopedHandle& process,
                      uint64_t* startedAt = nullptr) {
-  if (startedAt) *startedAt = Now100ns();
+  if (startedAt) *startedAt = StartupClock();
   const auto t0 = TClock::now();
   process = Start(exe);
   if (!process) return -1;
@@ -440,7 +429,7 @@ int main(int argc, char** argv) {
     TScopedHandle p;
     uint64_t started = 0;
     const double a = TimeToFigures(program.Exe, cls, p, &started);
-    const uint64_t seen = Now100ns();
+    const uint64_t seen = StartupClock();
     const std::vector<TMark> marks = a < 0 ? std::vector<TMark>{} : ReadTrace(trace);
     CloseProgram(p, program.Exe, cls);
     if (a < 0) return false;

@@ -23,9 +23,11 @@ bool gWritten = false;
 
 uint64_t Ticks(const FILETIME& t) { return (uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime; }
 
+}  // namespace
+
 // The precise clock where the system has one (Windows 8 and later), else the coarse one: the
 // measuring side reads the same clock, so both agree across processes.
-uint64_t Now() noexcept {
+uint64_t StartupClock() noexcept {
   using TPrecise = void(WINAPI*)(LPFILETIME);
   static const TPrecise precise = reinterpret_cast<TPrecise>(reinterpret_cast<void*>(
       ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
@@ -37,8 +39,6 @@ uint64_t Now() noexcept {
   return Ticks(t);
 }
 
-}  // namespace
-
 // The program's own code starts here, before any other static initialization of the program.
 __attribute__((constructor(101))) static void MarkRuntimeStart() { StartupMark("runtime start"); }
 
@@ -46,7 +46,7 @@ void StartupMark(const char* step) noexcept {
   if (gWritten || gCount == kMaxMarks) return;
   for (int i = 0; i < gCount; ++i)
     if (std::strcmp(gMarks[i].Step, step) == 0) return;
-  gMarks[gCount++] = {step, Now()};
+  gMarks[gCount++] = {step, StartupClock()};
 }
 
 void WriteStartupTrace() noexcept {

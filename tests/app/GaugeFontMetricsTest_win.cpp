@@ -11,9 +11,9 @@ TEST(GaugeFontMetrics, TheTableIsWhatGdiMeasures) {
   HDC dc = ::CreateCompatibleDC(nullptr);
   ASSERT_NE(dc, nullptr);
   for (int height : {-12, -11}) {
-    TFontSpec spec;
-    spec.Height = height;
-    HGDIOBJ old = ::SelectObject(dc, fonts.Font(spec));
+    TFontSpec font;
+    font.Height = height;
+    HGDIOBJ old = ::SelectObject(dc, fonts.Font(font));
     const int* table = height == -12 ? kArialWidths12 : kArialWidths11;
     for (unsigned c = 32; c < 127; ++c) {
       INT width = 0;
@@ -25,7 +25,7 @@ TEST(GaugeFontMetrics, TheTableIsWhatGdiMeasures) {
     const std::wstring wide(text.begin(), text.end());
     SIZE extent{};
     ::GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
-    EXPECT_EQ(extent.cx, TableTextWidth(spec, text));
+    EXPECT_EQ(extent.cx, TableTextWidth(font, text));
     ::SelectObject(dc, old);
   }
   ::DeleteDC(dc);
