@@ -1,17 +1,21 @@
 # Build helpers shared by every folder.
 #
-# qb_library(name SOURCES <portable...> WIN_SOURCES <_win...> DEPS <targets...> WIN_LIBS <system libs...>)
-#   A static library; the _win sources and system libraries join only in the cross build.
+# qb_library(name SOURCES <portable...> WIN_SOURCES <_win...> NATIVE_SOURCES <_posix...>
+#            DEPS <targets...> WIN_LIBS <system libs...>)
+#   A static library; the _win sources and system libraries join only in the cross build, the
+#   _posix sources (the host's half of a port, for the native tests) only in the native one.
 # qb_test(name SOURCES ... WIN_SOURCES ... DEPS ... WIN_LIBS ...)
 #   A GoogleTest executable registered with CTest. Natively each test case is its own CTest
 #   entry; under Wine one entry per executable, since every Wine process start costs time.
 include_guard(GLOBAL)
 
 function(qb_library name)
-  cmake_parse_arguments(A "" "" "SOURCES;WIN_SOURCES;DEPS;WIN_LIBS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SOURCES;WIN_SOURCES;NATIVE_SOURCES;DEPS;WIN_LIBS" ${ARGN})
   set(src ${A_SOURCES})
   if(WIN32)
     list(APPEND src ${A_WIN_SOURCES})
+  else()
+    list(APPEND src ${A_NATIVE_SOURCES})
   endif()
   add_library(${name} STATIC ${src})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)

@@ -1,10 +1,9 @@
 #include "i18n/Localization.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <stdexcept>
-#include <system_error>
 
+#include "common/FileSystem.h"
 #include "common/GenericAPI.h"
 #include "common/TextUtil.h"
 #include "i18n/StringTable.h"
@@ -13,43 +12,6 @@ std::unique_ptr<TFilePool> gFilePool;
 std::unique_ptr<TLocalization> gLocalization;
 
 namespace {
-
-namespace fs = std::filesystem;
-
-fs::path FsPath(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-
-std::string Utf8Of(const fs::path& p) {
-  const std::u8string s = p.u8string();
-  return std::string(s.begin(), s.end());
-}
-
-// A file, not a folder, exists at Path; a name that is no path at all names no file.
-bool FileExists(const std::string& path) {
-  std::error_code ec;
-  try {
-    return !path.empty() && fs::is_regular_file(FsPath(path), ec);
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-bool ForceDirectories(const std::string& dir) {
-  std::error_code ec;
-  try {
-    const fs::path p = FsPath(dir);
-    fs::create_directories(p, ec);
-    return fs::is_directory(p, ec);
-  } catch (const std::exception&) {
-    return false;
-  }
-}
-
-std::string TempDir() {
-  std::error_code ec;
-  const fs::path p = fs::temp_directory_path(ec);
-  if (ec || p.empty()) return {};
-  return IncludeTrailingSeparator(Utf8Of(p));
-}
 
 bool MatchesMask(std::string_view name, std::string_view mask) {
   if (mask.empty()) return name.empty();
@@ -81,7 +43,7 @@ void TFilePool::ExtractAll() {
       FPoolDir += kPoolFolderName;
     }
     FPoolDir = IncludeTrailingSeparator(FPoolDir);
-    if (!ForceDirectories(FPoolDir)) continue;
+    if (!ForceFolders(FPoolDir)) continue;
     FCab.CABFile = pack;
     FCab.List();
     FCab.TargetPath = FPoolDir;
@@ -95,7 +57,7 @@ void TFilePool::ExtractAll() {
 bool TFilePool::AddPack(const std::string& packPath) {
   for (const std::string& known : FPacks)
     if (SameText(known, packPath)) return false;
-  if (!FileExists(packPath)) return false;
+  if (!IsFile(packPath)) return false;
   FCab.CABFile = packPath;
   FCab.List();
   FExtractedNames.clear();
@@ -109,17 +71,17 @@ bool TFilePool::AddPack(const std::string& packPath) {
 std::string TFilePool::GetFileName(const std::string& fileName) {
   if (FExtracted) {
     const std::string path = IncludeTrailingSeparator(FCab.TargetPath) + fileName;
-    return FileExists(path) ? path : std::string();
+    return IsFile(path) ? path : std::string();
   }
-  const std::string temp = TempDir();
+  const std::string temp = TempFolder();
   if (temp.empty()) return {};
   FCab.List();
-  ForceDirectories(temp);
+  ForceFolders(temp);
   FCab.TargetPath = temp;
   const std::string result = temp + fileName;
   const bool named = std::find(FExtractedNames.begin(), FExtractedNames.end(), fileName) !=
                      FExtractedNames.end();
-  if (!FileExists(result) || !named) {
+  if (!IsFile(result) || !named) {
     if (!named) FExtractedNames.push_back(fileName);
     FCab.ExtractFile(fileName);
   }
@@ -130,11 +92,8 @@ void TFilePool::FindFiles(const std::string& mask, std::vector<std::string>& lis
   list.clear();
   if (!FExtracted) return;
   std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(FsPath(FPoolDir), ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = Utf8Of(it->path().filename());
+  for (std::string& name : FolderEntryNames(FPoolDir))
     if (MatchesMask(name, mask)) names.push_back(std::move(name));
-  }
   std::sort(names.begin(), names.end(), PrecedesInFolderListing);
   for (const std::string& name : names) {
     std::string path = GetFileName(name);
@@ -157,7 +116,7 @@ void TLocalization::SetLanguage(const std::string& packName) {
 
 void TLocalization::OpenPack(const std::string& packName) {
   const std::string pack = FResourceDir + packName + ".lpk";
-  if (!FileExists(pack)) return;
+  if (!IsFile(pack)) return;
   if (gFilePool) {
     try {
       gFilePool->AddPack(pack);

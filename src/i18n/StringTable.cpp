@@ -1,10 +1,9 @@
 #include "i18n/StringTable.h"
 
+#include "common/FileSystem.h"
 #include "common/TextUtil.h"
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <optional>
 
 std::unique_ptr<TStringTable> gStringTable;
 
@@ -144,12 +143,7 @@ std::string TStringTable::GetText(std::string_view section, std::string_view key
 }
 
 void TStringTable::LoadFile(const std::string& path) {
-  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                   std::ios::binary);
-  if (!in) return;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return;
-  LoadText(bytes);
+  if (const std::optional<std::string> bytes = ReadFileBytes(path)) LoadText(*bytes);
 }
 
 void TStringTable::LoadText(std::string_view bytes) {
