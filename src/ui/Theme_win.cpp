@@ -1,6 +1,7 @@
 // The Win32 half of the theme: the folders searched and the reading of the file.
 #include "ui/Theme.h"
 
+#include "common/FileSystem.h"
 #include "common/GenericAPI.h"
 #include "common/ScopedHandle_win.h"
 #include "common/WinApi.h"
@@ -26,11 +27,6 @@ std::string FolderFrom(Query query) {
     }
     buf.resize(n + 1);
   }
-}
-
-bool FileExists(const std::string& path) {
-  const DWORD attr = ::GetFileAttributesW(Utf8ToWide(path).c_str());
-  return attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The whole file; throws with the reason when it cannot be read.
@@ -65,7 +61,7 @@ std::vector<std::string> ThemeFolders() {
 
 TTheme LoadThemeFile(std::string_view name, const std::vector<std::string>& folders,
                      const TThemeLog& log) {
-  const std::optional<std::string> path = FindThemeFile(name, folders, FileExists);
+  const std::optional<std::string> path = FindThemeFile(name, folders, IsFile);
   if (!path) return TTheme();
   try {
     return ParseTheme(ReadThemeText(*path));
