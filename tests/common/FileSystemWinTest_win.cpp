@@ -26,8 +26,10 @@ class FileSystemWin : public ::testing::Test {
     fs::create_directories(FUnix);
     FDir = WinPath(FUnix) + "\\";
   }
+  // Through the wide name: the test's own narrow paths would go through the ANSI code page.
+  fs::path Path(const std::string& unixName) const { return Utf8ToWide(FUnix + "/" + unixName); }
   void Write(const std::string& unixName, const std::string& bytes) {
-    std::ofstream(FUnix + "/" + unixName, std::ios::binary) << bytes;
+    std::ofstream(Path(unixName), std::ios::binary) << bytes;
   }
   std::string FUnix, FDir;
 };
@@ -67,17 +69,17 @@ TEST_F(FileSystemWin, FilesAndFoldersAreToldApart) {
 TEST_F(FileSystemWin, FolderEntryNamesListsFilesAndFoldersButNotTheDots) {
   Write(kUmlautFile, "");
   Write("b.txt", "");
-  fs::create_directories(FUnix + "/" + kUmlautFolder);
+  fs::create_directories(Path(kUmlautFolder));
   std::vector<std::string> names = FolderEntryNames(FDir);
   std::sort(names.begin(), names.end());
-  EXPECT_THAT(names, ::testing::ElementsAre("b.txt", kUmlautFile, kUmlautFolder));
+  EXPECT_THAT(names, ::testing::ElementsAre(kUmlautFile, "b.txt", kUmlautFolder));
   EXPECT_EQ(FolderEntryNames(FDir.substr(0, FDir.size() - 1)).size(), 3u);  // without the separator
   EXPECT_TRUE(FolderEntryNames(FDir + "missing").empty());
   EXPECT_TRUE(FolderEntryNames("").empty());
 }
 
 TEST_F(FileSystemWin, ReadFileBytesGivesEveryByteOrNothing) {
-  const std::string bytes("a\0b\r\n\xC3\x9C\x1a" "end", 10);
+  const std::string bytes("a\0b\r\n\xC3\x9C\x1a" "end", 11);
   Write(kUmlautFile, bytes);
   Write("empty.ini", "");
   EXPECT_EQ(ReadFileBytes(FDir + kUmlautFile), bytes);
