@@ -140,9 +140,8 @@ TEST_F(KLServerTest, QuietClientsOutlastEveryLimitAndUnfinishedLinesAreDropped) 
   TLineClient talker(host->Port());
   EXPECT_EQ(talker.Ask("AvaliableSensors 3,"), std::string("3,") + kSensors);
   clock.Advance(24 * 3600000);  // a day: past every limit of the server
-  // Connections go to the two serving threads in turn: silent and stalled to one, spoke and
-  // talker to the other. This round trip and the drop of stalled show that each thread has
-  // looked at its limits at the new time before silent and spoke speak again.
+  // This round trip and the drop of stalled show that the serving thread has looked at its
+  // limits at the new time before silent and spoke speak again.
   EXPECT_EQ(talker.Ask("AvaliableSensors 4,"), std::string("4,") + kSensors);
   EXPECT_FALSE(stalled.ReadLine(line));
   EXPECT_TRUE(stalled.ClosedByPeer()) << "a line begun and never finished";
@@ -154,7 +153,7 @@ TEST_F(KLServerTest, QuietClientsOutlastEveryLimitAndUnfinishedLinesAreDropped) 
 
 TEST_F(KLServerTest, TheConnectionHoldingTheMostGoesWhenBuffersPassTheBudget) {
   TServerLimits limits;
-  limits.BufferedBytesBudget = 2 * 100000;  // 100000 for each serving thread
+  limits.BufferedBytesBudget = 200000;
   Restart(limits);
   TLineClient app(host->Port());
   EXPECT_EQ(app.Ask("AvaliableSensors 1,"), std::string("1,") + kSensors);
@@ -167,8 +166,8 @@ TEST_F(KLServerTest, TheConnectionHoldingTheMostGoesWhenBuffersPassTheBudget) {
   int dropped = 0;
   std::string line;
   for (auto& hog : hogs) dropped += !hog->ReadLine(line) && hog->ClosedByPeer();
-  // Four to each serving thread; a 60000-byte line holds up to twice that in its growing buffer,
-  // so one of them may or may not fit beside the application's connection.
+  // A 60000-byte line holds up to twice that in its growing buffer, so one or two of them may
+  // or may not fit beside the application's connection.
   EXPECT_GE(dropped, 6);
   EXPECT_LE(host->HeldBytes(), limits.BufferedBytesBudget);
 }
@@ -344,7 +343,7 @@ TEST_F(KLServerTest, ThousandsOfConnectionsFromOneProcessCannotEvictTheApplicati
 
 TEST_F(KLServerTest, RoomIsMadeFromTheProcessHoldingTheMost) {
   TServerLimits limits;
-  limits.MaxClients = 32;  // 16 for each serving thread
+  limits.MaxClients = 32;
   Restart(limits);
   owners.SetOthers(200);
   auto connect = [&](uint32_t pid, int seq, bool mustAnswer = true) {
