@@ -380,6 +380,11 @@ void TKLServiceHost::RunDuties(TShard& shard, int64_t now) {
 
 void TKLServiceHost::ServeLoop(TShard& shard) {
   using std::chrono::steady_clock;
+  // The clock of the retries is read only while an accept waits for one.
+  const auto acceptsToRetry = [&shard] {
+    return std::any_of(std::begin(shard.Accepts), std::end(shard.Accepts),
+                       [](const TAcceptOp& op) { return op.Retry; });
+  };
   OVERLAPPED_ENTRY entries[kCompletionsPerTurn];
   bool stopping = false;
   int stoppingTurns = 0;
@@ -392,11 +397,13 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
     if (!stopping) {
       const int64_t now = FClock.NowMs();
       waitMs = std::clamp<int64_t>(std::min(shard.NextSampleMs, shard.NextDutyMs) - now, 0, waitMs);
-      const auto at = steady_clock::now();
-      for (const TAcceptOp& op : shard.Accepts)
-        if (op.Retry)
-          waitMs = std::clamp<int64_t>(
-              std::chrono::ceil<std::chrono::milliseconds>(op.RetryAt - at).count(), 0, waitMs);
+      if (acceptsToRetry()) {
+        const auto at = steady_clock::now();
+        for (const TAcceptOp& op : shard.Accepts)
+          if (op.Retry)
+            waitMs = std::clamp<int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(op.RetryAt - at).count(), 0, waitMs);
+      }
     }
     ULONG count = 0;
     if (!::GetQueuedCompletionStatusEx(shard.Completion, entries, kCompletionsPerTurn, &count,
@@ -433,9 +440,11 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
         break;
       }
     } else {
-      const auto at = steady_clock::now();
-      for (TAcceptOp& op : shard.Accepts)
-        if (op.Retry && at >= op.RetryAt) PostAccept(shard, op);
+      if (acceptsToRetry()) {
+        const auto at = steady_clock::now();
+        for (TAcceptOp& op : shard.Accepts)
+          if (op.Retry && at >= op.RetryAt) PostAccept(shard, op);
+      }
       RunDuties(shard, now);
       FinishFreePass(shard);
       CheckTimes(shard, now);
