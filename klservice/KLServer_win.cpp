@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <mswsock.h>  // AcceptEx, taken from the socket itself: no link to mswsock.dll
 
 #include "common/Errors.h"
 #include "common/ScopedHandle_win.h"
@@ -30,16 +31,19 @@ constexpr size_t kOutputHigh = 65536;    // a client that does not read gets no 
 constexpr ULONG kCompletionsPerTurn = 64;
 constexpr size_t kInboxBytes = 512;  // a request line of the application fits
 constexpr int kSocketBufferBytes = 65536;
-// Serving threads, each with its share of the connections and of the limits: the calls of one
-// thread overlap the waits of another.
-constexpr size_t kServeThreads = 2;
+// Accepts kept pending, so a burst of new clients is taken in one turn of the serving thread.
+constexpr size_t kAcceptsPending = 8;
+// An accept that failed for want of a socket (or for a reason not the client's) is tried again
+// this much later: no spinning on a failure.
+constexpr auto kAcceptRetry = std::chrono::milliseconds(100);
+// How often the schedule and the log's summaries are looked at.
+constexpr int64_t kDutyIntervalMs = 1000;
 // What a completion packet is about.
 constexpr ULONG_PTR kKeyWake = 1;
-constexpr ULONG_PTR kKeyAccepted = 2;  // the accepted socket comes as the packet's overlapped
+constexpr ULONG_PTR kKeyAccepted = 2;  // an accept of the listening socket completed
 constexpr ULONG_PTR kKeyConnection = 3;
-constexpr ULONG_PTR kKeyMakeRoom = 4;  // the system has no socket left for a new connection
 // Connections being closed still hold their slots until their objects are freed; while they
-// go, only this many more may come to a serving thread whose slots are all taken.
+// go, only this many more may come when all slots are taken.
 constexpr int kClosingSlack = 64;
 // The owner table is read at most this often, however many connections come.
 constexpr auto kOwnerTableGap = std::chrono::milliseconds(100);
@@ -129,10 +133,25 @@ struct TKLServiceHost::TConnection {
   uint64_t OwnerMark = 0;         // owner tables begun before this connection came
 };
 
-// One serving thread and the connections it owns; nothing here is touched by another thread but
-// Count, and the port to post to.
+// One overlapped accept of the listening socket. Its socket is made beforehand and becomes the
+// connection's once a client is taken.
+struct TKLServiceHost::TAcceptOp {
+  OVERLAPPED Overlapped{};  // first, so a completion's overlapped leads back to its TAcceptOp
+  SOCKET Socket = INVALID_SOCKET;
+  bool Pending = false;
+  bool Retry = false;  // to be posted again at RetryAt
+  std::chrono::steady_clock::time_point RetryAt{};
+  char Addresses[2 * (sizeof(sockaddr_in) + 16)];  // both ends, each with the 16 bytes it needs
+};
+
+// The serving thread and the connections it owns; nothing here is touched by another thread but
+// Count and the shown figures, and the port to post to.
 struct TKLServiceHost::TShard {
   HANDLE Completion = nullptr;
+  TAcceptOp Accepts[kAcceptsPending];
+  int64_t NextSampleMs = 0;
+  int64_t NextDutyMs = 0;
+  bool Leaked = false;  // the system never gave back some overlapped operation: kept, not freed
   std::vector<std::unique_ptr<TConnection>> Connections;
   std::string ReceiveBuffer = std::string(kReceiveChunk, '\0');
   int MaxClients = 0;
@@ -181,25 +200,39 @@ void TKLServiceHost::Start(uint16_t port) {
     throw Exception("port " + std::to_string(port) + " not available: " + WsaError());
   if (::listen(listen.get(), SOMAXCONN) != 0) throw Exception("listen: " + WsaError());
 
-  FShards.clear();
-  for (size_t i = 0; i < kServeThreads; ++i) {
-    auto shard = std::make_unique<TShard>();
-    shard->Completion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
-    if (!shard->Completion)
-      throw Exception("completion port: " + SystemErrorText(::GetLastError()));
-    shard->MaxClients =
-        std::max<int>(1, (FLimits.MaxClients + int(kServeThreads) - 1) / int(kServeThreads));
-    shard->MaxPerProcess = std::max<int>(
-        1, (FLimits.MaxClientsPerProcess + int(kServeThreads) - 1) / int(kServeThreads));
-    shard->HeldBudget = FLimits.BufferedBytesBudget / kServeThreads;
-    FShards.push_back(std::move(shard));
+  // The completions of the accepts come to the serving thread's port; AcceptEx is taken from
+  // the socket's own provider.
+  GUID acceptExId = WSAID_ACCEPTEX;
+  LPFN_ACCEPTEX acceptEx = nullptr;
+  DWORD got = 0;
+  if (::WSAIoctl(listen.get(), SIO_GET_EXTENSION_FUNCTION_POINTER, &acceptExId, sizeof acceptExId,
+                 &acceptEx, sizeof acceptEx, &got, nullptr, nullptr) != 0 ||
+      !acceptEx)
+    throw Exception("AcceptEx: " + WsaError());
+  FAcceptEx = reinterpret_cast<void*>(acceptEx);
+
+  auto shard = std::make_unique<TShard>();
+  shard->Completion = ::CreateIoCompletionPort(INVALID_HANDLE_VALUE, nullptr, 0, 1);
+  if (!shard->Completion) throw Exception("completion port: " + SystemErrorText(::GetLastError()));
+  if (!::CreateIoCompletionPort(reinterpret_cast<HANDLE>(listen.get()), shard->Completion,
+                                kKeyAccepted, 0)) {
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(shard->Completion);
+    throw Exception("completion port: " + SystemErrorText(error));
   }
+  shard->MaxClients = std::max(1, FLimits.MaxClients);
+  shard->MaxPerProcess = std::max(1, FLimits.MaxClientsPerProcess);
+  shard->HeldBudget = FLimits.BufferedBytesBudget;
 
   FPort = LocalPort(listen.get());
   FCore.Start();
+  // The core took the first sample; the schedule is looked at once at start.
+  shard->NextSampleMs = FClock.NowMs() + kSampleIntervalMs;
+  shard->NextDutyMs = FClock.NowMs();
   {
     std::lock_guard lock(FLock);
     FStopping = false;
+    FScheduleWanted = false;
   }
   {
     std::lock_guard lock(FOwnerLock);
@@ -207,12 +240,8 @@ void TKLServiceHost::Start(uint16_t port) {
     FOwnersWanted = false;
   }
   FListen = listen.release();
-  for (auto& shard : FShards) shard->Thread = std::thread([this, &s = *shard] { ServeLoop(s); });
-  FAcceptThread = std::thread([this] { AcceptLoop(); });
-  FFreeThread = std::thread([this] { FreeLoop(); });
-  FSampleThread = std::thread([this] { SampleLoop(); });
-  FScheduleThread = std::thread([this] { ScheduleLoop(); });
-  FOwnerThread = std::thread([this] { OwnerLoop(); });
+  FShard = std::move(shard);
+  FShard->Thread = std::thread([this, &s = *FShard] { ServeLoop(s); });
   FLog.Log("listening on 127.0.0.1:" + std::to_string(FPort));
 }
 
@@ -221,7 +250,6 @@ void TKLServiceHost::Stop() {
     std::lock_guard lock(FLock);
     FStopping = true;
   }
-  FWakeThreads.notify_all();
   {
     std::lock_guard lock(FOwnerLock);
     FOwnerStop = true;
@@ -229,25 +257,26 @@ void TKLServiceHost::Stop() {
   FOwnerWake.notify_all();
   FCore.Stop();
   Wake();
+  // Ends the pending accepts: their completions come to the serving thread, which closes them.
   const uintptr_t listen = FListen.exchange(INVALID_SOCKET);
-  if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));  // ends the accept
-  for (std::thread* t :
-       {&FAcceptThread, &FFreeThread, &FSampleThread, &FScheduleThread, &FOwnerThread})
-    if (t->joinable()) t->join();
-  for (auto& shard : FShards)
-    if (shard->Thread.joinable()) shard->Thread.join();
-  for (auto& shard : FShards) {
-    if (!shard->Completion) continue;
-    // A connection accepted while the serving thread ended still waits in the port.
+  if (listen != INVALID_SOCKET) ::closesocket(static_cast<SOCKET>(listen));
+  if (FShard && FShard->Thread.joinable()) FShard->Thread.join();
+  // Nothing starts these once the serving thread has ended; a pass running now is waited for.
+  if (FFreeThread.joinable()) FFreeThread.join();
+  if (FOwnerThread.joinable()) FOwnerThread.join();
+  if (FShard) {
     DWORD bytes = 0;
     ULONG_PTR key = 0;
     OVERLAPPED* packet = nullptr;
-    while (::GetQueuedCompletionStatus(shard->Completion, &bytes, &key, &packet, 0) || packet)
-      if (key == kKeyAccepted)
-        ::closesocket(static_cast<SOCKET>(reinterpret_cast<uintptr_t>(packet)));
-    ::CloseHandle(shard->Completion);
+    while (::GetQueuedCompletionStatus(FShard->Completion, &bytes, &key, &packet, 0) || packet) {
+    }
+    ::CloseHandle(FShard->Completion);
+    // Memory the system may still write into is never freed.
+    if (FShard->Leaked)
+      static_cast<void>(FShard.release());
+    else
+      FShard.reset();
   }
-  FShards.clear();
   if (FWinsock) {
     ::WSACleanup();
     FWinsock = false;
@@ -255,82 +284,138 @@ void TKLServiceHost::Stop() {
   }
 }
 
-int TKLServiceHost::ClientCount() const noexcept {
-  int n = 0;
-  for (const auto& shard : FShards) n += shard->Count.load();
-  return n;
-}
+int TKLServiceHost::ClientCount() const noexcept { return FShard ? FShard->Count.load() : 0; }
 
 int TKLServiceHost::OwnersToLookUp() const noexcept {
-  int n = 0;
-  for (const auto& shard : FShards) n += shard->UnresolvedShown.load();
-  return n;
+  return FShard ? FShard->UnresolvedShown.load() : 0;
 }
 
-size_t TKLServiceHost::HeldBytes() const noexcept {
-  size_t n = 0;
-  for (const auto& shard : FShards) n += shard->HeldShown.load();
-  return n;
-}
+size_t TKLServiceHost::HeldBytes() const noexcept { return FShard ? FShard->HeldShown.load() : 0; }
 
 void TKLServiceHost::Wake() noexcept {
-  for (const auto& shard : FShards)
-    ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyWake, nullptr);
+  if (FShard) ::PostQueuedCompletionStatus(FShard->Completion, 0, kKeyWake, nullptr);
 }
 
-void TKLServiceHost::AcceptLoop() {
-  for (size_t next = 0;; ++next) {
-    const SOCKET s = ::accept(static_cast<SOCKET>(FListen.load()), nullptr, nullptr);
-    {
-      std::unique_lock lock(FLock);
-      if (FStopping) {
-        if (s != INVALID_SOCKET) ::closesocket(s);
-        return;
-      }
-      if (s == INVALID_SOCKET) {
-        const int err = ::WSAGetLastError();
-        if (err == WSAECONNRESET || err == WSAEINTR) continue;  // a client gone before it was taken
-        if (err == WSAEMFILE || err == WSAENOBUFS) {
-          // No socket left for the next client: whoever holds them all must not keep it out,
-          // so the slot policy makes room as it does when every slot is taken.
-          for (const auto& shard : FShards)
-            ::PostQueuedCompletionStatus(shard->Completion, 0, kKeyMakeRoom, nullptr);
-        }
-        FWakeThreads.wait_for(lock, std::chrono::milliseconds(100));  // no spinning on a failure
-        continue;
-      }
-    }
-    // In turn to each serving thread, so every share gets as many.
-    if (!::PostQueuedCompletionStatus(FShards[next % FShards.size()]->Completion, 0, kKeyAccepted,
-                                      reinterpret_cast<OVERLAPPED*>(static_cast<uintptr_t>(s))))
-      ::closesocket(s);
+void TKLServiceHost::PostAccept(TShard& shard, TAcceptOp& op) {
+  op.Retry = false;
+  const auto listen = static_cast<SOCKET>(FListen.load());
+  if (listen == INVALID_SOCKET) return;
+  auto retry = [&op] {
+    op.Retry = true;
+    op.RetryAt = std::chrono::steady_clock::now() + kAcceptRetry;
+  };
+  op.Socket = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+  if (op.Socket == INVALID_SOCKET) {
+    const int err = ::WSAGetLastError();
+    // No socket left for the next client: whoever holds them all must not keep it out, so the
+    // slot policy makes room as it does when every slot is taken.
+    if ((err == WSAEMFILE || err == WSAENOBUFS) && shard.Live > 0)
+      DropOneForRoom(shard, FClock.NowMs());
+    retry();
+    return;
   }
+  op.Overlapped = OVERLAPPED{};
+  DWORD bytes = 0;
+  const auto acceptEx = reinterpret_cast<LPFN_ACCEPTEX>(FAcceptEx);
+  if (acceptEx(listen, op.Socket, op.Addresses, 0, sizeof(sockaddr_in) + 16,
+               sizeof(sockaddr_in) + 16, &bytes, &op.Overlapped) ||
+      ::WSAGetLastError() == ERROR_IO_PENDING) {
+    op.Pending = true;  // a completion comes either way
+    return;
+  }
+  ::closesocket(op.Socket);
+  op.Socket = INVALID_SOCKET;
+  retry();
+}
+
+void TKLServiceHost::Accepted(TShard& shard, TAcceptOp& op, bool ok, bool stopping, int64_t now) {
+  const SOCKET s = op.Socket;
+  op.Socket = INVALID_SOCKET;
+  const auto listen = static_cast<SOCKET>(FListen.load());
+  if (stopping || listen == INVALID_SOCKET) {
+    ::closesocket(s);
+    return;
+  }
+  if (ok) {
+    // The accepted socket takes the listening socket's settings, and its peer can be asked for.
+    ::setsockopt(s, SOL_SOCKET, SO_UPDATE_ACCEPT_CONTEXT, reinterpret_cast<const char*>(&listen),
+                 sizeof listen);
+    AddConnection(shard, s, now);
+    PostAccept(shard, op);
+    return;
+  }
+  DWORD bytes = 0, flags = 0;
+  ::WSAGetOverlappedResult(listen, &op.Overlapped, &bytes, FALSE, &flags);
+  const int err = ::WSAGetLastError();
+  ::closesocket(s);
+  if (err == WSAEMFILE || err == WSAENOBUFS) {
+    if (shard.Live > 0) DropOneForRoom(shard, now);
+  } else if (err == WSAECONNRESET || err == WSAEINTR || err == ERROR_NETNAME_DELETED) {
+    PostAccept(shard, op);  // a client gone before it was taken
+    return;
+  }
+  op.Retry = true;
+  op.RetryAt = std::chrono::steady_clock::now() + kAcceptRetry;
+}
+
+void TKLServiceHost::RunDuties(TShard& shard, int64_t now) {
+  if (now >= shard.NextSampleMs) {
+    FCore.Sample();
+    shard.NextSampleMs = now + kSampleIntervalMs;
+  }
+  if (now < shard.NextDutyMs) return;
+  shard.NextDutyMs = now + kDutyIntervalMs;
+  if (FCore.TakeDueSchedule()) {
+    std::lock_guard lock(FLock);
+    FScheduleWanted = true;
+    try {
+      WantFreeThread();
+    } catch (const std::exception& e) {
+      FScheduleWanted = false;
+      FLog.Log(std::string("scheduled freeing failed: ") + e.what());
+    }
+  }
+  FCore.FlushLogSummaries();
 }
 
 void TKLServiceHost::ServeLoop(TShard& shard) {
+  using std::chrono::steady_clock;
+  // The clock of the retries is read only while an accept waits for one.
+  const auto acceptsToRetry = [&shard] {
+    return std::any_of(std::begin(shard.Accepts), std::end(shard.Accepts),
+                       [](const TAcceptOp& op) { return op.Retry; });
+  };
   OVERLAPPED_ENTRY entries[kCompletionsPerTurn];
   bool stopping = false;
   int stoppingTurns = 0;
+  for (TAcceptOp& op : shard.Accepts) PostAccept(shard, op);
   for (;;) {
     const bool alertWaits =
         std::any_of(shard.Connections.begin(), shard.Connections.end(),
                     [](const auto& c) { return c->Wait == TConnection::TWait::Alert; });
-    const DWORD waitMs = stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs;
+    int64_t waitMs = stopping ? 100 : alertWaits ? kAlertWaitMs : kIdleWaitMs;
+    if (!stopping) {
+      const int64_t now = FClock.NowMs();
+      waitMs = std::clamp<int64_t>(std::min(shard.NextSampleMs, shard.NextDutyMs) - now, 0, waitMs);
+      if (acceptsToRetry()) {
+        const auto at = steady_clock::now();
+        for (const TAcceptOp& op : shard.Accepts)
+          if (op.Retry)
+            waitMs = std::clamp<int64_t>(
+                std::chrono::ceil<std::chrono::milliseconds>(op.RetryAt - at).count(), 0, waitMs);
+      }
+    }
     ULONG count = 0;
-    if (!::GetQueuedCompletionStatusEx(shard.Completion, entries, kCompletionsPerTurn,
-                                       &count, waitMs, FALSE))
+    if (!::GetQueuedCompletionStatusEx(shard.Completion, entries, kCompletionsPerTurn, &count,
+                                       static_cast<DWORD>(waitMs), FALSE))
       count = 0;  // the wait ended without a packet
     const int64_t now = FClock.NowMs();
     for (ULONG i = 0; i < count; ++i) {
       const OVERLAPPED_ENTRY& e = entries[i];
-      if (e.lpCompletionKey == kKeyAccepted) {
-        const auto s = static_cast<SOCKET>(reinterpret_cast<uintptr_t>(e.lpOverlapped));
-        if (stopping)
-          ::closesocket(s);
-        else
-          AddConnection(shard, s, now);
-      } else if (e.lpCompletionKey == kKeyMakeRoom) {
-        if (!stopping && shard.Live > 0) DropOneForRoom(shard, now);
+      if (e.lpCompletionKey == kKeyAccepted && e.lpOverlapped) {
+        auto* op = reinterpret_cast<TAcceptOp*>(e.lpOverlapped);
+        op->Pending = false;
+        Accepted(shard, *op, e.lpOverlapped->Internal == 0, stopping, now);
       } else if (e.lpCompletionKey == kKeyConnection && e.lpOverlapped) {
         auto* op = reinterpret_cast<TConnection::TOp*>(e.lpOverlapped);
         op->Pending = false;
@@ -345,12 +430,22 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
     if (stopping) {
       // Every socket closed; the loop runs on until the system has given back every overlapped.
       for (const auto& c : shard.Connections) Drop(*c, nullptr);
+      for (TAcceptOp& op : shard.Accepts) op.Retry = false;
       if (++stoppingTurns > 50) {
         // Never given back: leaking them is safe, freeing memory the system may write is not.
         for (auto& c : shard.Connections) static_cast<void>(c.release());
         shard.Connections.clear();
+        shard.Leaked = std::any_of(std::begin(shard.Accepts), std::end(shard.Accepts),
+                                   [](const TAcceptOp& op) { return op.Pending; });
+        break;
       }
     } else {
+      if (acceptsToRetry()) {
+        const auto at = steady_clock::now();
+        for (TAcceptOp& op : shard.Accepts)
+          if (op.Retry && at >= op.RetryAt) PostAccept(shard, op);
+      }
+      RunDuties(shard, now);
       FinishFreePass(shard);
       CheckTimes(shard, now);
       if (shard.Unresolved > 0) ResolveOwners(shard, now);
@@ -365,7 +460,10 @@ void TKLServiceHost::ServeLoop(TShard& shard) {
     shard.Count = static_cast<int>(shard.Connections.size());
     shard.HeldShown = shard.HeldBytes;
     shard.UnresolvedShown = shard.Unresolved;
-    if (stopping && shard.Connections.empty()) break;
+    if (stopping && shard.Connections.empty() &&
+        std::none_of(std::begin(shard.Accepts), std::end(shard.Accepts),
+                     [](const TAcceptOp& op) { return op.Pending; }))
+      break;
   }
   shard.Count = 0;
   shard.HeldShown = 0;
@@ -473,10 +571,7 @@ void TKLServiceHost::ResolveOwners(TShard& shard, int64_t now) {
   const uint64_t table = FOwnerTable.load();
   if (table == shard.OwnerTableSeen) {
     std::lock_guard lock(FOwnerLock);
-    if (!FOwnersWanted) {
-      FOwnersWanted = true;
-      FOwnerWake.notify_one();
-    }
+    WantOwnerTable();
     return;
   }
   shard.OwnerTableSeen = table;
@@ -499,10 +594,7 @@ void TKLServiceHost::ResolveOwners(TShard& shard, int64_t now) {
       c.OwnerDone = true;
       --shard.Unresolved;
     }
-    if (waiting && !FOwnersWanted) {
-      FOwnersWanted = true;
-      FOwnerWake.notify_one();
-    }
+    if (waiting) WantOwnerTable();
   }
   if (!found) return;
   std::vector<TSlotState> slots;
@@ -525,11 +617,23 @@ void TKLServiceHost::ResolveOwners(TShard& shard, int64_t now) {
   for (size_t i : over) Drop(*conns[i], nullptr);
 }
 
+void TKLServiceHost::WantOwnerTable() {
+  FOwnersWanted = true;
+  if (FOwnerRunning || FOwnerStop) return;
+  // The thread that ended is joined first; it holds no lock any more.
+  if (FOwnerThread.joinable()) FOwnerThread.join();
+  try {
+    FOwnerThread = std::thread([this] { OwnerLoop(); });
+    FOwnerRunning = true;
+  } catch (const std::exception&) {
+    // No thread to be had now: the serving thread asks again on its next turn.
+  }
+}
+
 void TKLServiceHost::OwnerLoop() {
   std::unique_lock lock(FOwnerLock);
-  for (;;) {
-    FOwnerWake.wait(lock, [this] { return FOwnerStop || FOwnersWanted; });
-    if (FOwnerStop) return;
+  // Runs while tables are wanted, and ends when one was not asked for within the gap.
+  while (!FOwnerStop && FOwnersWanted) {
     FOwnersWanted = false;
     const uint64_t table = ++FOwnerTablesStarted;
     lock.unlock();
@@ -549,6 +653,7 @@ void TKLServiceHost::OwnerLoop() {
     // A flood of connections asks for a table all the time: read it only so often.
     FOwnerWake.wait_for(lock, kOwnerTableGap, [this] { return FOwnerStop; });
   }
+  FOwnerRunning = false;
 }
 
 void TKLServiceHost::ReadFrom(TConnection& c) {
@@ -629,7 +734,7 @@ void TKLServiceHost::Advance(TConnection& c) {
         c.FreePass = FFreeStarted;
         c.Wait = TConnection::TWait::Free;
         c.Waiting = std::move(*request);
-        FWakeThreads.notify_all();
+        WantFreeThread();
       } else if (TServiceCore::IsWaitAlert(*request)) {
         if (const auto answer = FCore.TakeAlert(*request, c.Session.Id(), false)) {
           Answer(c, request->Seq, *answer);
@@ -767,11 +872,30 @@ void TKLServiceHost::Drop(TConnection& c, const char* why) {
   }
 }
 
+void TKLServiceHost::WantFreeThread() {
+  if (FFreeRunning || FStopping) return;
+  // The thread that ended is joined first; it holds no lock any more.
+  if (FFreeThread.joinable()) FFreeThread.join();
+  FFreeThread = std::thread([this] { FreeLoop(); });
+  FFreeRunning = true;
+}
+
 void TKLServiceHost::FreeLoop() {
   std::unique_lock lock(FLock);
-  for (;;) {
-    FWakeThreads.wait(lock, [this] { return FStopping || FFreeStarted > FFreeFinished; });
-    if (FStopping) return;
+  // Runs the passes wanted, one after the other, and ends when none is left.
+  while (!FStopping) {
+    if (FScheduleWanted) {
+      FScheduleWanted = false;
+      lock.unlock();
+      try {
+        FCore.FreeNow("schedule");
+      } catch (const std::exception& e) {
+        FLog.Log(std::string("scheduled freeing failed: ") + e.what());
+      }
+      lock.lock();
+      continue;
+    }
+    if (FFreeStarted == FFreeFinished) break;
     const uint64_t pass = FFreeStarted;
     lock.unlock();
     std::string answer;
@@ -785,30 +909,5 @@ void TKLServiceHost::FreeLoop() {
     FFreeFinished = pass;
     Wake();
   }
-}
-
-void TKLServiceHost::SampleLoop() {
-  std::unique_lock lock(FLock);
-  // The core took the first sample when it started.
-  while (!FWakeThreads.wait_for(lock, std::chrono::milliseconds(kSampleIntervalMs),
-                                [this] { return FStopping; })) {
-    lock.unlock();
-    FCore.Sample();
-    lock.lock();
-  }
-}
-
-void TKLServiceHost::ScheduleLoop() {
-  std::unique_lock lock(FLock);
-  while (!FStopping) {
-    lock.unlock();
-    try {
-      FCore.RunScheduleIfDue();
-    } catch (const std::exception& e) {
-      FLog.Log(std::string("scheduled freeing failed: ") + e.what());
-    }
-    FCore.FlushLogSummaries();
-    lock.lock();
-    FWakeThreads.wait_for(lock, std::chrono::seconds(1), [this] { return FStopping; });
-  }
+  FFreeRunning = false;
 }

@@ -14,14 +14,17 @@
 #include <vector>
 
 // Everything KLService does while it runs, for the service, the console mode and the tests.
-// A small fixed pool of threads serves the connections, each thread its own share: non-blocking
-// sockets, a completion port per thread that reports the
-// connections that have something to read (a zero-byte overlapped receive for a connection that
-// never spoke, so it costs no buffer and no work; a small buffer for one that did) and the
-// answers sent; requests are taken one at a time per connection. Accepting and freeing memory
-// run on threads of their own, so a long pass holds up nobody else; a WaitAlert waits without
-// holding the thread. Which process holds each connection is looked up on a thread of its own,
-// only while more connections are open than one process may hold.
+// One thread serves every connection: non-blocking sockets and a completion port that reports
+// the clients accepted (overlapped accepts), the connections that have something to read (a
+// zero-byte overlapped receive for a connection that never spoke, so it costs no buffer and no
+// work; a small buffer for one that did) and the answers sent; requests are taken one at a time
+// per connection. The same thread takes the memory-load samples, looks at the schedule and
+// writes the log's summaries when their time comes on the clock. Freeing memory and looking up
+// which process holds each connection may take long: each runs on a thread of its own, so a
+// long pass holds up nobody else, and that thread exists only while it has work (an idle thread
+// still costs its stack: about a megabyte of private memory under Wine). A WaitAlert waits
+// without holding the thread. Owners are looked up only while more connections are open than
+// one process may hold.
 class TKLServiceHost {
  public:
   // A host over the given ports and limits; nothing runs until Start.
@@ -55,8 +58,11 @@ class TKLServiceHost {
  private:
   struct TConnection;
   struct TShard;
-  void AcceptLoop();
+  struct TAcceptOp;
   void ServeLoop(TShard& shard);
+  void PostAccept(TShard& shard, TAcceptOp& op);
+  void Accepted(TShard& shard, TAcceptOp& op, bool ok, bool stopping, int64_t now);
+  void RunDuties(TShard& shard, int64_t now);
   void AddConnection(TShard& shard, uintptr_t socket, int64_t now);
   void Completed(TConnection& c, bool receive, bool ok, unsigned long bytes);
   void ReadFrom(TConnection& c);
@@ -71,11 +77,11 @@ class TKLServiceHost {
   void Drop(TConnection& c, const char* why);
   void DropOneForRoom(TShard& shard, int64_t now);
   void ResolveOwners(TShard& shard, int64_t now);
+  void WantOwnerTable();  // under FOwnerLock
   void OwnerLoop();
   void Wake() noexcept;
+  void WantFreeThread();  // under FLock
   void FreeLoop();
-  void SampleLoop();
-  void ScheduleLoop();
 
   IServiceLog& FLog;
   IClock& FClock;
@@ -84,7 +90,8 @@ class TKLServiceHost {
   std::atomic<uintptr_t> FListen;  // SOCKET, kept as an integer so this header needs no Winsock
   uint16_t FPort = 0;
   bool FWinsock = false;
-  std::vector<std::unique_ptr<TShard>> FShards;  // fixed while the host runs
+  std::unique_ptr<TShard> FShard;  // the serving thread's, while the host runs
+  void* FAcceptEx = nullptr;       // the listening socket's AcceptEx (LPFN_ACCEPTEX)
   std::atomic<int64_t> FDroppedForRoom{0};
   std::atomic<int64_t> FDroppedForCap{0};
   std::unique_ptr<IPeerOwners> FSystemOwners;
@@ -95,15 +102,18 @@ class TKLServiceHost {
   std::condition_variable FOwnerWake;
   bool FOwnersWanted = false;
   bool FOwnerStop = false;
+  bool FOwnerRunning = false;  // the owner thread runs and will see FOwnersWanted
   std::atomic<uint64_t> FOwnerTablesStarted{0};
   std::atomic<uint64_t> FOwnerTable{0};  // which of the tables started FOwnerMap is
   std::vector<std::pair<uint16_t, uint32_t>> FOwnerMap;  // sorted by port
+  std::thread FOwnerThread;
 
-  std::mutex FLock;  // guards the stop flag and the freeing pass below
-  std::condition_variable FWakeThreads;
+  std::mutex FLock;  // guards the stop flag, the freeing passes below and the free thread
   bool FStopping = false;
   uint64_t FFreeStarted = 0;   // passes asked for
   uint64_t FFreeFinished = 0;  // passes done; FFreeAnswer is the outcome of the latest
   std::string FFreeAnswer;
-  std::thread FAcceptThread, FFreeThread, FSampleThread, FScheduleThread, FOwnerThread;
+  bool FScheduleWanted = false;  // the schedule's pass is due
+  bool FFreeRunning = false;     // the free thread runs and will see the passes wanted
+  std::thread FFreeThread;
 };

@@ -599,13 +599,16 @@ std::string TServiceCore::FreePass(const char* why) {
   return list.Text();
 }
 
+bool TServiceCore::TakeDueSchedule() {
+  std::lock_guard lock(FLock);
+  const int64_t now = FClock.NowMs();
+  if (!FSchedule.Enabled || now < FNextRunMs) return false;
+  FNextRunMs = now + int64_t{FSchedule.PeriodMinutes} * 60000;
+  return true;
+}
+
 bool TServiceCore::RunScheduleIfDue() {
-  {
-    std::lock_guard lock(FLock);
-    const int64_t now = FClock.NowMs();
-    if (!FSchedule.Enabled || now < FNextRunMs) return false;
-    FNextRunMs = now + int64_t{FSchedule.PeriodMinutes} * 60000;
-  }
+  if (!TakeDueSchedule()) return false;
   FreeNow("schedule");
   return true;
 }

@@ -359,6 +359,9 @@ class TServiceCore {
   // Frees memory when the schedule is enabled and its period has passed since it was set or
   // last run; true when it ran.
   bool RunScheduleIfDue();
+  // Whether the schedule's pass is due now (as RunScheduleIfDue decides); when it is, the next
+  // period is counted from now and the caller runs the pass with FreeNow("schedule").
+  bool TakeDueSchedule();
 
   // The current schedule.
   TSchedule Schedule() const;
