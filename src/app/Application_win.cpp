@@ -54,7 +54,14 @@ void TApplication::SetTitle(const std::string& title) {
 
 namespace {
 constexpr UINT_PTR kPeriodicCheckTimer = 1;
+// Work handed to Post waits.
+constexpr UINT kRunPosted = WM_APP + 1;
 }  // namespace
+
+void TApplication::Post(std::function<void()> work) {
+  FPosted.push_back(std::move(work));
+  if (FPosted.size() == 1 && FHandle) ::PostMessageW(FHandle, kRunPosted, 0, 0);
+}
 
 void TApplication::SetPeriodicCheck(unsigned intervalMs, std::function<void()> check) {
   FPeriodicCheck = std::move(check);
@@ -97,6 +104,20 @@ LRESULT TApplication::HandleMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
       }
       break;
+    case kRunPosted: {
+      // Work posted while this runs waits for the next message.
+      std::vector<std::function<void()>> posted = std::move(FPosted);
+      FPosted.clear();
+      for (std::function<void()>& work : posted) {
+        if (FTerminated) break;
+        try {
+          work();
+        } catch (const std::exception& e) {
+          if (gTopLevelErrorHandler) gTopLevelErrorHandler(e);
+        }
+      }
+      return 0;
+    }
     case WM_CLOSE:
       // Closing the taskbar entry closes the main window, which ends the program.
       if (FMainWindow) ::PostMessageW(FMainWindow, WM_CLOSE, 0, 0);

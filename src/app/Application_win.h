@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class TApplication {
  public:
@@ -26,6 +27,10 @@ class TApplication {
   HWND MainWindow() const noexcept { return FMainWindow; }
   // Calls check every intervalMs while the message loop runs (once per interval at most).
   void SetPeriodicCheck(unsigned intervalMs, std::function<void()> check);
+  // Runs work from the message loop once the messages waiting now have been handled: for what
+  // start-up does after the main window has painted. Work that throws goes to the top-level
+  // error report; the rest still runs.
+  void Post(std::function<void()> work);
   // Runs the message loop until the application is asked to end.
   int Run();
   // Asks the application to end: the message loop stops at its next turn.
@@ -39,6 +44,7 @@ class TApplication {
  private:
   HWND FMainWindow = nullptr;
   std::function<void()> FPeriodicCheck;
+  std::vector<std::function<void()>> FPosted;
   unsigned FPeriodicMs = 0;
   bool FComInitialized = false;
   bool FTerminated = false;

@@ -74,7 +74,17 @@ TModuleList ProcessModules() {
     });
   }, FinalizeServiceModule);
   modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
-  modules.Add("help control and diagnostics", InitializeHelpModule, FinalizeHelpModule);
+  // Nothing needs the help diagnostics before the first help request: they are read once the
+  // main window has painted and its message loop runs, so start-up does not wait for them.
+  modules.Add("help control and diagnostics", [] {
+    Application().Post([] {
+      try {
+        InitializeHelpModule();
+      } catch (const std::exception& e) {
+        WriteLog(std::string("[help control and diagnostics] ") + e.what());
+      }
+    });
+  }, FinalizeHelpModule);
   return modules.Take();
 }
 

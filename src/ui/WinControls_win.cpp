@@ -234,6 +234,10 @@ TWinControl::~TWinControl() {
 
 void TWinControl::Create(HWND parent) {
   const TControlKind kind = FModel.Kind();
+  FParentWindow = parent;
+  // A picture is part of its parent's background, which paints it: a window of its own would
+  // add nothing a user or a screen reader can reach, only the system's work for each window.
+  if (kind == TControlKind::Image) return;
   const wchar_t* cls = L"STATIC";
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   DWORD exStyle = 0;
@@ -382,7 +386,12 @@ void TWinControl::Repaint() {
 }
 
 void TWinControl::ControlChanged(TChange what) {
-  if (!FHandle) return;
+  if (!FHandle) {
+    // A picture changed: the parent repaints it, and the siblings over it show it through.
+    if (FModel.Kind() == TControlKind::Image && FParentWindow && !FForm.Relayout())
+      ::RedrawWindow(FParentWindow, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    return;
+  }
   switch (what) {
     case TChange::Text:
       ::SetWindowTextW(FHandle, Utf8ToWide(FModel.Text()).c_str());
@@ -420,7 +429,7 @@ void TWinControl::ControlChanged(TChange what) {
   }
   Repaint();
   if (FForm.Relayout()) return;
-  if (FModel.Kind() == TControlKind::Image || what == TChange::Picture) {
+  if (what == TChange::Picture) {
     // A picture is part of its parent's background: the siblings over it repaint too.
     if (HWND parent = ::GetParent(FHandle))
       ::RedrawWindow(parent, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -455,7 +464,6 @@ void TWinControl::Paint(HDC dc, const RECT& client) {
     case TControlKind::RadioButton: PaintCheckBox(*this, FHandle, dc, client); break;
     case TControlKind::Label: PaintLabel(*this, dc, client); break;
     case TControlKind::ProgressBar: PaintProgressBar(*this, dc, client); break;
-    case TControlKind::Image: PaintParentBackground(FHandle, dc); break;
     default: PaintBackground(dc, client); break;
   }
 }

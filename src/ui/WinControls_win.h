@@ -80,7 +80,7 @@ void DrawPicture(HDC dc, TSkinCache& cache, int id, const RECT& rc, bool greyed 
 // Whether the picture of an image control fills its box (a designed stretch or docking).
 bool PictureFillsBox(const TControl& image);
 
-// A model control and its window.
+// A model control and its window (none for a picture, which its parent paints).
 class TWinControl final : public IControlPeer {
  public:
   TWinControl(TWinForm& form, TControl& model, int id);
@@ -88,7 +88,8 @@ class TWinControl final : public IControlPeer {
   TWinControl(const TWinControl&) = delete;
   TWinControl& operator=(const TWinControl&) = delete;
 
-  // Creates the window as a child of parent at the model's bounds scaled to the form's density.
+  // Creates the window as a child of parent at the model's bounds scaled to the form's density;
+  // a picture gets none: parent paints it as part of its background.
   void Create(HWND parent);
   // Takes the form's new pixel density: font, place and items anew, without painting.
   void Rescale();
@@ -126,6 +127,7 @@ class TWinControl final : public IControlPeer {
   TControl& FModel;
   int FId;
   HWND FHandle = nullptr;
+  HWND FParentWindow = nullptr;  // the window the control lies on
   bool FHot = false;
   bool FTracking = false;
   std::vector<HWND> FItems;

@@ -181,12 +181,6 @@ void TWinForm::Realize(TControl& model, HWND parent) {
     FControls.push_back(std::move(control));
     if (hwnd) Realize(*child, hwnd);
   }
-  // Later siblings go below earlier ones; pictures, painted as part of the parent's
-  // background, must lie below all of them.
-  for (auto& child : model.Children())
-    if (child->Kind() == TControlKind::Image)
-      if (HWND hwnd = WindowOf(*child))
-        ::SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 TWinControl* TWinForm::ById(int id) const {
