@@ -75,16 +75,23 @@ TModuleList ProcessModules() {
   }, FinalizeServiceModule);
   modules.Add("speed-tweak engine", InitializeOptimizeModule, FinalizeOptimizeModule);
   // Nothing needs the help diagnostics before the first help request: they are read once the
-  // main window has painted and its message loop runs, so start-up does not wait for them.
-  modules.Add("help control and diagnostics", [] {
-    Application().Post([] {
-      try {
-        InitializeHelpModule();
-      } catch (const std::exception& e) {
-        WriteLog(std::string("[help control and diagnostics] ") + e.what());
-      }
-    });
-  }, FinalizeHelpModule);
+  // main window has painted and its message loop runs, so start-up does not wait for them. A
+  // start that ends before that (no service) still reads them on the way out, so the help's
+  // debug log gets its header as before.
+  static bool helpRead = false;
+  static const auto readHelp = [] {
+    if (helpRead) return;
+    helpRead = true;
+    try {
+      InitializeHelpModule();
+    } catch (const std::exception& e) {
+      WriteLog(std::string("[help control and diagnostics] ") + e.what());
+    }
+  };
+  modules.Add("help control and diagnostics", [] { Application().Post(readHelp); }, [] {
+    readHelp();
+    FinalizeHelpModule();
+  });
   return modules.Take();
 }
 
