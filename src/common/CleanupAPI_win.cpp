@@ -2,6 +2,7 @@
 // the file walks and the count pass.
 #include "common/CleanupAPI.h"
 #include "common/CleanupAPI_win.h"
+#include "common/FileSystem.h"
 
 #include "common/FolderWalk_win.h"
 #include "common/GenericAPI.h"
@@ -45,18 +46,7 @@ class TComScope {
 };
 
 // The Windows temporary folder, or empty.
-std::wstring TempPath() {
-  std::wstring buf(MAX_PATH + 1, L'\0');
-  for (;;) {
-    const DWORD n = ::GetTempPathW(static_cast<DWORD>(buf.size()), buf.data());
-    if (n == 0) return {};
-    if (n < buf.size()) {
-      buf.resize(n);
-      return buf;
-    }
-    buf.resize(n + 1);
-  }
-}
+std::wstring TempPath() { return Utf8ToWide(TempFolder()); }
 
 // The total size below the folder named by path (a link at path itself is followed); 0 for a
 // folder the clearing would leave alone, so the figure never offers what it will not delete.
