@@ -10,13 +10,7 @@
 
 namespace {
 
-struct TLocalMemTraits {  // what the SDDL conversion allocates
-  using Handle = PSECURITY_DESCRIPTOR;
-  static Handle Invalid() noexcept { return nullptr; }
-  static bool IsValid(Handle h) noexcept { return h != nullptr; }
-  static void Close(Handle h) noexcept { ::LocalFree(h); }
-};
-using TScopedDescriptor = TUniqueHandle<TLocalMemTraits>;
+using TScopedDescriptor = TUniqueHandle<TLocalMemTraits<PSECURITY_DESCRIPTOR>>;
 
 // The descriptor of sddl, or an invalid one with the error in GetLastError.
 TScopedDescriptor Descriptor(const std::string& sddl) {

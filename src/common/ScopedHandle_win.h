@@ -101,6 +101,14 @@ struct TCoTaskMemTraits {  // shell item-id lists and other CoTaskMemAlloc resul
   static void Close(Handle h) noexcept { ::CoTaskMemFree(h); }
 };
 
+template <class T>
+struct TLocalMemTraits {  // LocalAlloc results the system hands out: SDDL and SID texts, descriptors
+  using Handle = T;
+  static Handle Invalid() noexcept { return nullptr; }
+  static bool IsValid(Handle h) noexcept { return h != nullptr; }
+  static void Close(Handle h) noexcept { ::LocalFree(h); }
+};
+
 struct TServiceHandleTraits {  // service manager and service handles
   using Handle = SC_HANDLE;
   static Handle Invalid() noexcept { return nullptr; }

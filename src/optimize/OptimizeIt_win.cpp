@@ -133,12 +133,10 @@ class TSystemUserHives final : public IUserHives {
     ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
     std::vector<BYTE> buffer(size ? size : 1);
     if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
-    wchar_t* text = nullptr;
-    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text))
+    TUniqueHandle<TLocalMemTraits<wchar_t*>> text;
+    if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, text.put()))
       return {};
-    std::string sid = WideToUtf8(text);
-    ::LocalFree(text);
-    return sid;
+    return WideToUtf8(text.get());
   }
 
   TRegHandle CurrentUserRoot() override { return kHkeyCurrentUser; }

@@ -6,9 +6,6 @@
 
 namespace {
 
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
-
 std::optional<TRegValue> StoredStates(TWindowFixture& f) {
   return GetValue(f.Registry, HKLM, kProductKey, kSpeedStatesValue);
 }

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr bool HKLM = false;
 
 std::string BinDir() {
   wchar_t self[MAX_PATH + 1] = {};

@@ -23,8 +23,6 @@ namespace {
 const std::string kTitle = "Quor eBrisko Management";
 const char* const kSwitches[] = {"Turbo Startup", "Turbo Shutdown", "Performance Enhancement",
                                  "Disk Defragmentation", "Network Booster"};
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
 
 // The value a catalogue row writes, as the registry then holds it.
 TRegValue CatalogueValue(const TTweak& t) {

@@ -33,8 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kTitle = "Quor eBrisko Management";
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
 constexpr const char* kFamilyKey = "\\Software\\Quor\\eCentrio";
 constexpr const char* kUninstallKey =
     "\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\eBrisko";

@@ -16,11 +16,6 @@
 
 namespace {
 
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
-const std::string kDir = "C:\\App\\";
-const std::string kRestorePath = kDir + kRestoreFileName;
-const std::string kChangedPath = kDir + kChangedFileName;
 const std::string kSidA = "S-1-5-21-7-1001";
 const std::string kSidB = "S-1-5-21-7-1002";
 

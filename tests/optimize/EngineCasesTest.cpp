@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
 
 class TFakeWorld final : public TEngineWorld {
  public:

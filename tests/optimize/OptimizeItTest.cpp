@@ -11,11 +11,6 @@
 
 namespace {
 
-constexpr bool HKLM = false;
-constexpr bool HKCU = true;
-const std::string kDir = "C:\\App\\";
-const std::string kRestorePath = kDir + kRestoreFileName;
-const std::string kChangedPath = kDir + kChangedFileName;
 
 struct Engine : ::testing::Test {
   TFakeRegistry Reg;

@@ -15,6 +15,14 @@
 #include <string>
 #include <tuple>
 
+// The root of a row, as the engine's currentUser flag names it.
+inline constexpr bool HKLM = false;
+inline constexpr bool HKCU = true;
+// The engine's folder in the in-memory tests, and its two backup files there.
+inline const std::string kDir = "C:\\App\\";
+inline const std::string kRestorePath = kDir + kRestoreFileName;
+inline const std::string kChangedPath = kDir + kChangedFileName;
+
 // A registry and a file store for one test; leaves the real ones as it found them.
 class TEngineWorld {
  public:
